@@ -1,0 +1,3 @@
+#include "delivery/download.h"
+
+int DownloadPackage(DeliveryJob*) { return 0; }

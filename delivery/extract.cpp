@@ -1,0 +1,3 @@
+#include "delivery/extract.h"
+
+int ExtractPackage(DeliveryJob*) { return 0; }

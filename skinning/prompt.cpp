@@ -1,0 +1,3 @@
+#include "skinning/style.h"
+
+extern "C" int WINAPI StylePrompt(HWND, HWND, HWND, HWND, HWND, HWND, int, int) { return 0; }

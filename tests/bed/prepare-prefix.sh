@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Prepares the private Wine prefixes that the tests run in, inside the build folder:
+#   wine/      96 DPI, null display driver (windows and GDI work without an X server)
+#   wine-144/  the same at 144 DPI, for tests of DPI scaling
+# Each prefix is made once; later runs only start its wineserver so tests start quickly.
+set -euo pipefail
+build=${1:?usage: prepare-prefix.sh BUILD_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEARCH=win32 WINEDEBUG=-all
+
+prepare() {
+  local name=$1 dpi=$2
+  export WINEPREFIX="$build/$name"
+  if [ ! -f "$WINEPREFIX/.qel-ready" ]; then
+    echo "qel: prefix: creating $name ($dpi DPI)"
+    rm -rf "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
+    wineserver -w
+    # Dialog units come out as on Windows only with the real dialog font.
+    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    for hook in "$here"/prefix.d/*.sh; do
+      [ -e "$hook" ] || continue
+      bash "$hook" "$build" </dev/null
+    done
+    wineserver -w
+    touch "$WINEPREFIX/.qel-ready"
+  fi
+  # A persistent wineserver and the service processes started once, with their output
+  # away from ctest's pipes: later test processes then start in well under a second.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+prepare wine 96
+prepare wine-144 144
