@@ -64,3 +64,12 @@ HRESULT AppendMegabytes(wchar_t* dest, DWORD capacity, ULONGLONG bytes)
     WStrAppend(dest, capacity, L".");
     return AppendDecimal(dest, capacity, hundredths % 100, 2);
 }
+
+bool WStrEqual(const wchar_t* a, const wchar_t* b)
+{
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}

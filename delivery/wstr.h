@@ -16,6 +16,10 @@ HRESULT AppendDecimal(wchar_t* dest, DWORD capacity, DWORD value, DWORD minDigit
 // rounded half up; counts are at most 2,000,000,000.
 HRESULT AppendMegabytes(wchar_t* dest, DWORD capacity, ULONGLONG bytes);
 
+// Exact comparison of two strings, unit by unit (no locale, no case folding, no ignorable
+// characters): what a manifest's fixed values are checked with.
+bool WStrEqual(const wchar_t* a, const wchar_t* b);
+
 template <DWORD N>
 HRESULT WStrCopy(wchar_t (&dest)[N], const wchar_t* src) { return WStrCopy(dest, N, src); }
 template <DWORD N>

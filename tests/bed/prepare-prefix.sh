@@ -7,16 +7,21 @@ set -euo pipefail
 build=${1:?usage: prepare-prefix.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEARCH=win32 WINEDEBUG=-all
+# Bump when the prefix recipe changes, so existing build folders remake their prefixes.
+recipe=3
 
 prepare() {
   local name=$1 dpi=$2
   export WINEPREFIX="$build/$name"
-  if [ ! -f "$WINEPREFIX/.qel-ready" ]; then
+  if [ "$(cat "$WINEPREFIX/.qel-ready" 2>/dev/null)" != "$recipe" ]; then
     echo "qel: prefix: creating $name ($dpi DPI)"
+    wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
+    # A crashing test ends at once instead of waiting in Wine's debugger until ctest's timeout.
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d qel-no-debugger /f </dev/null >/dev/null 2>&1
     wineserver -w
     # Dialog units come out as on Windows only with the real dialog font.
     cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
@@ -25,7 +30,7 @@ prepare() {
       bash "$hook" "$build" </dev/null
     done
     wineserver -w
-    touch "$WINEPREFIX/.qel-ready"
+    echo "$recipe" >"$WINEPREFIX/.qel-ready"
   fi
   # A persistent wineserver and the service processes started once, with their output
   # away from ctest's pipes: later test processes then start in well under a second.
