@@ -1,0 +1,3 @@
+// Styled push buttons at 96 DPI.
+constexpr int kExpectedDpi = 96;
+#include "button_checks.h"
