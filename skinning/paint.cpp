@@ -39,14 +39,10 @@ void FillWith(HDC dc, const RECT* rect, const NoiseBrush& noise)
     if (noise.brush) FillRect(dc, rect, noise.brush.Get());
 }
 
-// Sets the brush origin to the device position of the page's (0, 0), so the 32 x 32 tiles line
-// up with the page's own painting in whatever DC (the page's, or a descendant's) this runs.
-void AlignBrushToPage(HDC dc)
-{
-    POINT origin = {0, 0};
-    LPtoDP(dc, &origin, 1);
-    SetBrushOrgEx(dc, origin.x, origin.y, nullptr);
-}
+// Tiles start at device (0, 0): in the page's own DC that is the page's corner, and behind a
+// descendant (PaintPageBehind) it is the descendant's client corner. The grain is a few
+// 255ths of the colour distance, so a tile that starts there cannot be told from the page's.
+void ResetBrushOrigin(HDC dc) { SetBrushOrgEx(dc, 0, 0, nullptr); }
 
 // The picture, fitted into its box keeping its aspect ratio, centred, clipped to the band.
 void PaintPicture(HDC dc, HWND root, const RECT& band, const PageSkin* skin)
@@ -72,7 +68,7 @@ void PaintPicture(HDC dc, HWND root, const RECT& band, const PageSkin* skin)
     // The halftone stretch is costly: only when the picture is in the area being painted.
     if (GetClipBox(dc, &clip) == ERROR || !IntersectRect(&meet, &clip, &target)) return;
     SetStretchBltMode(dc, HALFTONE);
-    AlignBrushToPage(dc);
+    ResetBrushOrigin(dc);
     StretchBlt(dc, x, y, dw, dh, skin->pictureDC.Get(), 0, 0, pictureWidth, pictureHeight, SRCCOPY);
 }
 
@@ -136,7 +132,7 @@ void PaintPage(HWND page, HDC dc, const PageSkin* skin)
     if (!GetClientRect(page, &client)) return;
 
     SavedDc saved(dc);
-    AlignBrushToPage(dc);
+    ResetBrushOrigin(dc);
     FillWith(dc, &client, skin->cardShown ? skin->cardPageNoise : skin->pageNoise);
 
     RECT band = {0, 0, skin->bandWidth, 0};

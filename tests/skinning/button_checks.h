@@ -168,8 +168,8 @@ TEST(Button, EveryRowOfTheStateTable)
         ASSERT_EQ(Draw(bed.button, canvas, row.state), CDRF_SKIPDEFAULT);
 
         const int w = PenWidth(bed.button), mid = kButtonH / 2;
-        auto page = [&](int x, int y) { return ToPixel(Texture(kBase, kBand, kButtonX + x, kButtonY + y)); };
-        // The corners always show the page behind the button, aligned with the page's texture.
+        auto page = [&](int x, int y) { return ToPixel(Texture(kBase, kBand, x, y)); };
+        // The corners always show the page behind the button; its tiles start at the button's corner.
         EXPECT_EQ(canvas.At(0, 0), page(0, 0));
         EXPECT_EQ(canvas.At(kButtonW - 1, kButtonH - 1), page(kButtonW - 1, kButtonH - 1));
         for (int x = 0; x < w; ++x) {
@@ -204,7 +204,7 @@ TEST(Button, RealButtonStatesThroughPrintClient)
     Canvas canvas(kButtonW, kButtonH);
     Paint(bed.button, canvas);
     EXPECT_EQ(canvas.At(w + 1, mid), ToPixel(c.fill));
-    EXPECT_EQ(canvas.At(0, 0), ToPixel(Texture(kBase, kBand, kButtonX, kButtonY)));
+    EXPECT_EQ(canvas.At(0, 0), ToPixel(Texture(kBase, kBand, 0, 0)));
 
     SendMessageW(bed.button, BM_SETSTATE, TRUE, 0);
     Paint(bed.button, canvas);
@@ -285,7 +285,7 @@ TEST(Button, PenWidthAndCornerRadiusScaleWithDpi)
         double beyond = (r - k) * std::sqrt(2.0) - r;  // distance outside the corner arc
         uint32_t pixel = canvas.At(k, k);
         if (beyond > 1.5) {
-            EXPECT_EQ(pixel, ToPixel(Texture(kBase, kBand, kButtonX + k, kButtonY + k))) << "corner " << k;
+            EXPECT_EQ(pixel, ToPixel(Texture(kBase, kBand, k, k))) << "corner " << k;
             ++outside;
         } else if (beyond < -1.5 - w) {
             EXPECT_EQ(pixel, ToPixel(c.fill)) << "corner " << k;
@@ -350,7 +350,6 @@ TEST(Button, ContainerShowsThePageBehindItAndItsButtons)
     const Colours c;
     Bed bed;
     ASSERT_EQ(Style(bed.inner, c, 0, 6), 1);
-    RECT at = RectIn(bed.container, bed.page);
     Canvas canvas(200, 80);
     HDC dc = canvas.Dc();
     SetBrushOrgEx(dc, 3, 3, nullptr);
@@ -362,19 +361,20 @@ TEST(Button, ContainerShowsThePageBehindItAndItsButtons)
     EXPECT_EQ(origin.x, 3);
     EXPECT_EQ(GetStretchBltMode(dc), BLACKONWHITE);
     EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), brush);
-    EXPECT_EQ(GetClipRgn(dc, CreateRectRgn(0, 0, 0, 0)), 0) << "no clip region left behind";
+    HRGN clip = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(GetClipRgn(dc, clip), 0) << "no clip region left behind";
+    DeleteObject(clip);
     int failures = 0;
     for (int y = 0; y < 80; y += 3) {
         for (int x = 0; x < 200; x += 3) {
-            uint32_t want = ToPixel(Texture(kBase, kBand, at.left + x, at.top + y));
+            uint32_t want = ToPixel(Texture(kBase, kBand, x, y));
             if (canvas.At(x, y) != want && failures++ < 3) ADD_FAILURE() << x << "," << y;
         }
     }
     EXPECT_EQ(failures, 0);
     Canvas button(80, 30);
     Paint(bed.inner, button);
-    RECT inner = RectIn(bed.inner, bed.page);
-    EXPECT_EQ(button.At(0, 0), ToPixel(Texture(kBase, kBand, inner.left, inner.top)));
+    EXPECT_EQ(button.At(0, 0), ToPixel(Texture(kBase, kBand, 0, 0)));
     EXPECT_EQ(button.At(PenWidth(bed.inner) + 1, 15), ToPixel(c.fill));
 }
 

@@ -255,9 +255,11 @@ TEST(PagePaint, LeavesTheDcAsItWas)
         EXPECT_EQ(GetMapMode(dc), MM_TEXT);
         EXPECT_EQ(GetBkMode(dc), OPAQUE);
     }
-    // The paint honoured the clip and the viewport: the page's (0, 0) landed at (3, 2).
+    // The paint honoured the clip and the viewport: the page's (0, 0) landed at (3, 2), and the
+    // tiles start at device (0, 0).
     EXPECT_EQ(canvas.At(0, 0), 0x00FF00FFu);
-    EXPECT_EQ(canvas.At(3, 2), ToPixel(Texture(kBand, kPicture, 0, 0)));
+    EXPECT_EQ(canvas.At(3, 2), ToPixel(Texture(kBand, kPicture, 3, 2)));
+    EXPECT_NE(ToPixel(Texture(kBand, kPicture, 3, 2)), ToPixel(Texture(kBand, kPicture, 0, 0)));
     EXPECT_EQ(canvas.At(250, 100), 0x00FF00FFu);
     SelectObject(dc, GetStockObject(BLACK_PEN));
     SelectObject(dc, GetStockObject(WHITE_BRUSH));
