@@ -1,0 +1,74 @@
+#include "tools/qelpack/verify.h"
+
+#include <windows.h>
+
+#include "delivery/payload.h"
+
+namespace {
+
+// Status lines are Chinese: to a console they go as UTF-16, elsewhere as UTF-8.
+void Print(const std::wstring& text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::wstring StatusLine(int phase, int percent, const wchar_t* text)
+{
+    return L"phase " + std::to_wstring(phase) + L"  " + std::to_wstring(percent) + L"%  " + text;
+}
+
+}  // namespace
+
+int VerifyRelease(const std::wstring& manifest, const std::wstring& package)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring base = std::wstring(temp) + L"qelpack-verify-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount());
+    std::wstring work = base;
+    std::wstring offlineManifest = base + L".ini";
+
+    // The copy without its Url makes the delivery use the package in place instead of
+    // downloading it.
+    if (!CopyFileW(manifest.c_str(), offlineManifest.c_str(), TRUE)) {
+        Print(L"qelpack: cannot read " + manifest + L"\n");
+        return 1;
+    }
+    WritePrivateProfileStringW(L"Package", L"Url", nullptr, offlineManifest.c_str());
+
+    DeliveryJob* job = PayloadStart(offlineManifest.c_str(), package.c_str(), work.c_str());
+    if (job == nullptr) {
+        DeleteFileW(offlineManifest.c_str());
+        Print(L"qelpack: the delivery could not start\n");
+        return 1;
+    }
+    int phase = 0, percent = 0;
+    wchar_t text[1024];
+    std::wstring shown;
+    for (;;) {
+        PayloadPoll(job, &phase, &percent, text, 1024);
+        std::wstring line = StatusLine(phase, percent, text);
+        if (line != shown) {
+            // Progress stays on one line: each update overwrites the previous one.
+            Print(L"\r" + line + std::wstring(shown.size() > line.size() ? shown.size() - line.size() : 0, L' '));
+            shown = line;
+        }
+        if (phase >= PAYLOAD_READY) break;
+        Sleep(50);
+    }
+    Print(L"\n");
+    int removed = PayloadClose(job);
+    DeleteFileW(offlineManifest.c_str());
+    if (!removed) Print(L"qelpack: could not remove the temporary work directory " + work + L"\n");
+    Print(phase == PAYLOAD_READY ? L"qelpack: the release is good\n" : L"qelpack: the release is broken\n");
+    return phase == PAYLOAD_READY && removed ? 0 : 1;
+}
