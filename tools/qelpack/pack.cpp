@@ -76,6 +76,9 @@ int CheckSources(const std::vector<SourceFile>& files, std::string* message)
 bool IsAcceptedUrl(const std::wstring& url)
 {
     if (url.empty() || url.size() > 2047) return false;
+    // A fragment is never sent to a server; some URL parsers keep it in the path instead of
+    // reporting it, so it is refused here by itself.
+    if (url.find(L'#') != std::wstring::npos) return false;
     wchar_t host[256];
     wchar_t path[2049];
     URL_COMPONENTS parts = {};
