@@ -9,9 +9,15 @@ namespace {
 
 constexpr UINT CallbackFailed = static_cast<UINT>(-1);
 
+// Byte for byte and case-sensitive: a locale comparison would let ignorable characters pass.
 bool NamesPackage(const char* name)
 {
-    return name != nullptr && lstrcmpA(name, PackageCabinetName) == 0;
+    if (name == nullptr) return false;
+    const char* expected = PackageCabinetName;
+    for (; *expected != 0; ++name, ++expected) {
+        if (*name != *expected) return false;
+    }
+    return *name == 0;
 }
 
 }  // namespace

@@ -272,4 +272,30 @@ TEST(Extraction, StrangersFileKeepsTheWorkDirectory)
     EXPECT_EQ(ReadBytes(bed.Member(L"stranger.txt")), "not the job's");
 }
 
+TEST(Extraction, MemberPathTooLongForItsBuffer)
+{
+    // A work directory of 1020 units can be created (through the \\?\ form), but its member
+    // paths need five units more than the 1024 a path buffer holds.
+    Release release = MakeRelease({A});
+    Bed bed;
+    std::wstring parent = L"\\\\?\\" + bed.dir.Path();
+    while (parent.size() + 1 + 200 < 1020 - 1) {
+        parent += L"\\" + std::wstring(200, L'd');
+        ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr)) << GetLastError();
+    }
+    std::wstring work = parent + L"\\" + std::wstring(1020 - parent.size() - 1, L'w');
+    ASSERT_EQ(work.size(), 1020u);
+    ASSERT_TRUE(WriteBytes(bed.Package(), release.cabinet));
+    ASSERT_TRUE(release.manifest.Write(bed.ManifestPath()));
+    DeliveryJob* job = PayloadStart(bed.ManifestPath().c_str(), bed.Package().c_str(), work.c_str());
+    ASSERT_NE(job, nullptr);
+    JobStatus end = WaitForEnd(job);
+    EXPECT_EQ(end.phase, PAYLOAD_FAILED);
+    EXPECT_EQ(end.text, L"应用包工作目录路径过长。");
+    EXPECT_TRUE(DirExists(work));
+    EXPECT_TRUE(ListDir(work).empty());
+    EXPECT_EQ(PayloadClose(job), 1);
+    EXPECT_FALSE(DirExists(work));
+}
+
 }  // namespace
