@@ -74,7 +74,9 @@ bool AllVerified(const DeliveryJob* job)
 int ExtractPackage(DeliveryJob* job)
 {
     // The directory must be new: only then is everything in it this job's to delete.
-    if (!CreateDirectoryW(job->workDir, nullptr)) return ReportFailure(job, L"应用包工作目录无法创建", GetLastError());
+    if (!CreateDirectoryW(job->workDir, nullptr)) {
+        return ReportFailure(job, L"应用包工作目录无法创建", GetLastError());
+    }
     job->workDirCreated = 1;
     PublishStatus(job, PAYLOAD_EXTRACTING, 0, job->unpackedSize, L"正在展开应用文件…");
 
@@ -89,6 +91,8 @@ int ExtractPackage(DeliveryJob* job)
     if (copied == CreateFailed) return ReportFailure(job, L"应用包解压初始化失败。", 0);
     if (copied == 1 && AllVerified(job)) return 1;
     // The most specific text a callback published stays; a cancellation publishes none.
-    if (!IsCancelled(job) && job->phase != PAYLOAD_FAILED) ReportFailure(job, L"应用包解压失败或文件清单不完整。", 0);
+    if (!IsCancelled(job) && job->phase != PAYLOAD_FAILED) {
+        ReportFailure(job, L"应用包解压失败或文件清单不完整。", 0);
+    }
     return 0;
 }

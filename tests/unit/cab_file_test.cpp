@@ -105,7 +105,9 @@ TEST_F(Callbacks, WritesAreBoundedByTheEntrySize)
 {
     std::string bytes = "abcd";
     std::string hex = Narrow(Sha256Hex(bytes));  // the manifest's digest of the four bytes
-    for (int i = 0; i < 32; ++i) job_->entries[0].sha256[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    for (int i = 0; i < 32; ++i) {
+        job_->entries[0].sha256[i] = static_cast<BYTE>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    }
 
     INT_PTR member = Notify(fdintCOPY_FILE, "0000", 4);
     ASSERT_NE(member, -1);
