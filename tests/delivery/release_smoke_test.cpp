@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(Release, PrePlacedPackageIsVerified)
+TEST(Release, PrePlacedPackageIsVerifiedAndExtracted)
 {
     TempDir dir;
     Release release = MakeRelease({TextBytes(100000), RandomBytes(70000, 1), ""});
@@ -19,10 +19,15 @@ TEST(Release, PrePlacedPackageIsVerified)
                                     (dir / L"work").c_str());
     ASSERT_NE(job, nullptr);
     JobStatus end = WaitForEnd(job);
-    // Extraction is not there yet: verification passes and the general failure follows.
-    EXPECT_EQ(end.phase, PAYLOAD_FAILED);
-    EXPECT_EQ(end.text, L"应用包准备失败，未开始安装。");
+    EXPECT_EQ(end.phase, PAYLOAD_READY);
+    EXPECT_EQ(end.text, L"应用文件已准备好。");
+    for (size_t i = 0; i < release.contents.size(); ++i) {
+        wchar_t name[8];
+        swprintf(name, 8, L"%04u", static_cast<unsigned>(i));
+        EXPECT_TRUE(ReadBytes(dir / (std::wstring(L"work\\") + name)) == release.contents[i]) << i;
+    }
     EXPECT_EQ(PayloadClose(job), 1);
+    EXPECT_FALSE(DirExists(dir / L"work"));
     EXPECT_TRUE(FileExists(dir / L"application.cab"));
 }
 
