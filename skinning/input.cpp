@@ -1,3 +1,147 @@
-#include "skinning/style.h"
+// Edit fields: a flat rounded frame painted in the field's non-client area, with a border colour
+// that follows keyboard focus and the text area centred vertically inside the frame. The edit
+// control keeps painting its own client area.
+#include <windows.h>
 
-extern "C" int WINAPI StyleInput(HWND, COLORREF, COLORREF, COLORREF, COLORREF, int, int) { return 0; }
+#include <commctrl.h>
+
+#include "skinning/gdi.h"
+#include "skinning/style.h"
+#include "skinning/window_style.h"
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+
+// One styled field; the reference data of its subclass, freed on WM_NCDESTROY.
+struct InputFrame {
+    COLORREF outer;        // non-client area outside the rounded frame (the corners)
+    COLORREF fill;         // inside the frame, between the border and the text area
+    COLORREF border;       // border without keyboard focus
+    COLORREF focusBorder;  // border while GetFocus returns the field
+    int radius;            // corner radius in 96-DPI pixels
+    int textHeight;        // one text line in pixels at styledDpi, at least 1
+    UINT styledDpi;        // the field's DPI when it was styled
+};
+
+// Shrinks the window rectangle to the client area: 8 (96-DPI) pixels from the sides, and the
+// text line, rescaled to the field's DPI now, centred vertically but at least 2 (96-DPI) pixels
+// from the top and bottom.
+void PlaceTextArea(HWND edit, const InputFrame& frame, RECT* rect)
+{
+    const int dpi = static_cast<int>(GetDpiForWindow(edit));
+    const int line = MulDiv(frame.textHeight, dpi, static_cast<int>(frame.styledDpi));
+    const int horizontal = MulDiv(8, dpi, 96);
+    const int minimum = MulDiv(2, dpi, 96);
+    int vertical = (rect->bottom - rect->top - line) / 2;
+    if (minimum > vertical) vertical = minimum;
+    InflateRect(rect, -horizontal, -vertical);
+}
+
+// Paints the whole non-client area: outer colour everywhere, then the rounded frame in the fill
+// colour with a border in the focus-dependent colour. The client rectangle is clipped away.
+void PaintInputFrame(HWND edit, const InputFrame& frame)
+{
+    const int dpi = static_cast<int>(GetDpiForWindow(edit));
+    int penWidth = MulDiv(1, dpi, 96);
+    if (penWidth < 1) penWidth = 1;
+    const int half = penWidth / 2;
+    const int radius = MulDiv(frame.radius, dpi, 96);
+
+    UniquePen pen(CreatePen(PS_SOLID, penWidth,
+                            GetFocus() == edit ? frame.focusBorder : frame.border));
+    WindowDc dc(edit, GetWindowDC(edit));
+    if (!dc || !pen) return;
+
+    RECT window;
+    RECT client;
+    if (!GetWindowRect(edit, &window) || !GetClientRect(edit, &client)) return;
+    POINT origin = {0, 0};
+    ClientToScreen(edit, &origin);
+    OffsetRect(&client, origin.x - window.left, origin.y - window.top);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    const RECT whole = {0, 0, width, height};
+
+    SavedDc saved(dc.Get());  // restores the DC's own pen and brush before the pen is deleted
+    ExcludeClipRect(dc.Get(), client.left, client.top, client.right, client.bottom);
+    auto* brush = static_cast<HBRUSH>(GetStockObject(DC_BRUSH));
+    SetDCBrushColor(dc.Get(), frame.outer);
+    FillRect(dc.Get(), &whole, brush);
+    SetDCBrushColor(dc.Get(), frame.fill);
+    SelectObject(dc.Get(), pen.Get());
+    SelectObject(dc.Get(), brush);
+    RoundRect(dc.Get(), half, half, width - half, height - half, 2 * radius, 2 * radius);
+}
+
+// The record is read afresh for every message and never after DefSubclassProc has run, so a
+// repeated StyleInput (which frees the record it replaces) during a nested message is safe.
+LRESULT CALLBACK InputSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                   UINT_PTR id, DWORD_PTR data)
+{
+    auto* frame = reinterpret_cast<InputFrame*>(data);
+    switch (message) {
+    case WM_NCCALCSIZE: {
+        // The first rectangle of NCCALCSIZE_PARAMS is at the same address as the lone
+        // rectangle sent when wParam is FALSE.
+        if (lParam != 0) PlaceTextArea(edit, *frame, reinterpret_cast<RECT*>(lParam));
+        return 0;
+    }
+    case WM_NCPAINT: {
+        PaintInputFrame(edit, *frame);
+        return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+        LRESULT result = DefSubclassProc(edit, message, wParam, lParam);
+        RedrawWindow(edit, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);
+        return result;
+    }
+    case WM_DPICHANGED_AFTERPARENT: {
+        RecomputeFrame(edit);
+        break;
+    }
+    case WM_NCDESTROY: {
+        RemoveWindowSubclass(edit, InputSubclassProc, id);
+        LocalFree(frame);
+        break;
+    }
+    }
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
+}  // namespace
+
+extern "C" int WINAPI StyleInput(HWND edit, COLORREF outer, COLORREF fill, COLORREF border,
+                                 COLORREF focusBorder, int radius, int textHeight)
+{
+    if (!IsWindow(edit) || textHeight < 1) return 0;
+    const UINT dpi = GetDpiForWindow(edit);
+    if (dpi == 0) return 0;
+
+    UniqueLocal block(LocalAlloc(LMEM_ZEROINIT, sizeof(InputFrame)));
+    if (!block) return 0;
+    auto* frame = static_cast<InputFrame*>(block.Get());
+    frame->outer = outer;
+    frame->fill = fill;
+    frame->border = border;
+    frame->focusBorder = focusBorder;
+    frame->radius = radius;
+    frame->textHeight = textHeight;
+    frame->styledDpi = dpi;
+
+    // Styling a field again replaces its record; the earlier one is freed once the new one is
+    // installed, so nothing is left behind and a failed install keeps the field as it was.
+    DWORD_PTR earlier = 0;
+    if (!GetWindowSubclass(edit, InputSubclassProc, kSubclassId, &earlier)) earlier = 0;
+    if (!SetWindowSubclass(edit, InputSubclassProc, kSubclassId,
+                           reinterpret_cast<DWORD_PTR>(frame))) {
+        return 0;
+    }
+    block.Release();
+    if (earlier != 0) LocalFree(reinterpret_cast<HLOCAL>(earlier));
+
+    if (!ChangeWindowLong(edit, GWL_STYLE, WS_BORDER, 0)) return 0;
+    if (!ChangeWindowLong(edit, GWL_EXSTYLE, WS_EX_CLIENTEDGE, 0)) return 0;
+    return RecomputeFrame(edit);
+}

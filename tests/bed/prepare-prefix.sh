@@ -2,6 +2,7 @@
 # Prepares the private Wine prefixes that the tests run in, inside the build folder:
 #   wine/      96 DPI, null display driver (windows and GDI work without an X server)
 #   wine-144/  the same at 144 DPI, for tests of DPI scaling
+#   wine-120/  the same at 120 DPI (scaling that does not come out whole)
 # Each prefix is made once; later runs only start its wineserver so tests start quickly.
 set -euo pipefail
 build=${1:?usage: prepare-prefix.sh BUILD_DIR}
@@ -40,3 +41,4 @@ prepare() {
 
 prepare wine 96
 prepare wine-144 144
+prepare wine-120 120
