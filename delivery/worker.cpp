@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr DWORD NotRegularFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
 int FreeBytesOfVolume(const wchar_t* path, wchar_t* volume, ULONGLONG* freeBytes)
 {
     ULARGE_INTEGER available;
@@ -34,7 +36,9 @@ int CheckFreeSpace(DeliveryJob* job)
         if (!FreeBytesOfVolume(job->packagePath, packageVolume, &packageFree)) {
             return ReportFailure(job, L"无法检查应用包工作磁盘的空间", GetLastError());
         }
-        if (lstrcmpiW(workVolume, packageVolume) == 0) {
+        // Volume paths differ at most in letter case ("c:\" and "C:\"); an ordinal comparison
+        // does not let locale rules call two distinct paths equal.
+        if (CompareStringOrdinal(workVolume, -1, packageVolume, -1, TRUE) == CSTR_EQUAL) {
             workNeed += job->packageSize;
         } else if (packageFree < job->packageSize) {
             return ReportFailure(job, L"应用包工作磁盘的可用空间不足。", 0);
@@ -58,11 +62,20 @@ int RunPipeline(DeliveryJob* job)
     // package. A link is opened as itself, not followed, and then refused.
     UniqueFile package(CreateFileW(job->packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!package) return ReportFailure(job, L"应用包无法读取", GetLastError());
+    if (!package) {
+        // Without backup semantics a directory, or a link to one, cannot be opened at all
+        // (access denied): say what the path is rather than that it could not be read. The
+        // attributes are those of the path itself; a link is not followed.
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesW(job->packagePath);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & NotRegularFile) != 0) {
+            return ReportFailure(job, L"应用包不是普通文件。", 0);
+        }
+        return ReportFailure(job, L"应用包无法读取", error);
+    }
 
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(package.Get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    if (!GetFileInformationByHandle(package.Get(), &info) || (info.dwFileAttributes & NotRegularFile) != 0) {
         return ReportFailure(job, L"应用包不是普通文件。", 0);
     }
     if (!VerifyPackage(job, package.Get()) || IsCancelled(job)) return 0;
