@@ -48,7 +48,7 @@ extern "C" int WINAPI PayloadPoll(DeliveryJob* job, int* phase, int* percent, wc
 extern "C" int WINAPI PayloadCancel(DeliveryJob* job)
 {
     if (job == nullptr) return 0;
-    return SetEvent(job->cancelEvent) ? 1 : 0;
+    return RequestCancel(job);
 }
 
 extern "C" int WINAPI PayloadClose(DeliveryJob* job)
@@ -56,7 +56,7 @@ extern "C" int WINAPI PayloadClose(DeliveryJob* job)
     if (job == nullptr) return 1;
     int result = 1;
 
-    SetEvent(job->cancelEvent);
+    RequestCancel(job);
     WaitForSingleObject(job->worker, INFINITE);
     CloseHandle(job->worker);
     CloseHandle(job->cancelEvent);

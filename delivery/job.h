@@ -28,6 +28,7 @@ struct CabFile;  // a file the cabinet decompressor holds open (extraction)
 struct DeliveryJob {
     HANDLE worker;
     HANDLE cancelEvent;  // manual reset, never reset once set
+    LONG cancelRequested;  // set with cancelEvent (RequestCancel); read by IsCancelled
     SRWLOCK lock;        // guards phase, percent, statusText
     LONG phase;
     LONG percent;
@@ -54,7 +55,12 @@ void PublishStatus(DeliveryJob* job, int phase, ULONGLONG done, ULONGLONG total,
 // that a failing stage can return its result.
 int ReportFailure(DeliveryJob* job, const wchar_t* text, DWORD code);
 
-// 1 once the job's cancel event is set; never blocks.
+// Records the cancellation and sets the job's cancel event (which the download waits on).
+// 1 when the event was set.
+int RequestCancel(DeliveryJob* job);
+
+// 1 once the job's cancellation was requested; never blocks and makes no kernel call, so the
+// stages can test it on every chunk.
 int IsCancelled(DeliveryJob* job);
 
 // workDir + "\" + the index with at least four digits. 0 when the path does not fit.

@@ -130,7 +130,7 @@ TEST_F(Callbacks, CancelledJobGetsNoCallback)
 {
     INT_PTR package = Open("application.cab");
     ASSERT_NE(package, -1);
-    SetEvent(job_->cancelEvent);
+    RequestCancel(job_.get());
     char data[4];
     EXPECT_EQ(Open("application.cab"), -1);
     EXPECT_EQ(CabRead(package, data, 4), static_cast<UINT>(-1));

@@ -19,8 +19,11 @@ TEST(Worker, CancelSeenAtTheEndReplacesAPublishedFailure)
         auto* job = static_cast<DeliveryJob*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DeliveryJob)));
         ASSERT_NE(job, nullptr);
         InitializeSRWLock(&job->lock);
-        job->cancelEvent = CreateEventW(nullptr, TRUE, cancelled, nullptr);
+        job->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ASSERT_NE(job->cancelEvent, nullptr);
+        if (cancelled) {
+            ASSERT_EQ(RequestCancel(job), 1);
+        }
         WStrCopy(job->manifestPath, L"C:\\no such folder\\manifest.ini");
         WStrCopy(job->packagePath, L"C:\\no such folder\\package.cab");
         WStrCopy(job->workDir, L"C:\\no such folder\\work");
