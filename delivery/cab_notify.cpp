@@ -94,6 +94,12 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notifica
 {
     auto* job = static_cast<DeliveryJob*>(notification->pv);
     if (IsCancelled(job)) return -1;
+    // A member that failed its check has published why and asked the decompressor to stop; one
+    // that carries on regardless (Wine's ignores the result of fdintCLOSE_FILE_INFO) gets
+    // nothing more from this job: no further member is created, and the first failure stays
+    // the job's text instead of being overwritten by the next member's progress. The worker
+    // is the only writer of phase, and this runs on the worker.
+    if (job->phase == PAYLOAD_FAILED) return -1;
     switch (type) {
     case fdintCOPY_FILE:
         return OpenMember(job, notification);
