@@ -11,6 +11,7 @@
 
 #include "support/files.h"
 #include "support/runs.h"
+#include "support/worker_threads.h"
 
 namespace {
 
@@ -111,6 +112,9 @@ TEST_F(Lifecycle, CancelAfterTheEndChangesNothing)
         JobStatus end = WaitForEnd(job);
         EXPECT_EQ(end.phase, c.phase) << Narrow(c.text);
         EXPECT_EQ(end.text, c.text) << Narrow(end.text);
+        // A published failure is final only once the worker's last step has run: a cancel that
+        // comes before it turns the failure into the cancelled phase.
+        ASSERT_TRUE(WaitForWorkers());
         EXPECT_EQ(PayloadCancel(job), 1);
         for (int i = 0; i < 10; ++i) {
             Sleep(5);
