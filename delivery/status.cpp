@@ -20,6 +20,11 @@ int PercentOf(ULONGLONG done64, ULONGLONG total64)
 void PublishStatus(DeliveryJob* job, int phase, ULONGLONG done, ULONGLONG total, const wchar_t* text)
 {
     int percent = PercentOf(done, total);
+    // Only the worker publishes (and PayloadStart, before the worker exists), so it may read
+    // its own last status without the lock. A status that would not change is not stored:
+    // most chunks move neither the percentage nor the text, and each exclusive acquisition
+    // would have to wait for a poller that holds the lock shared and may have been preempted.
+    if (job->phase == phase && job->percent == percent && WStrEqual(job->statusText, text)) return;
     AcquireSRWLockExclusive(&job->lock);
     job->phase = phase;
     job->percent = percent;
