@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "samples/gallery/dialog_template.h"
+
 namespace skintest {
 
 COLORREF Blend(COLORREF a, COLORREF b, int step)
@@ -49,61 +51,14 @@ std::string Hex(uint32_t value)
     return text;
 }
 
-namespace {
-
-void PutString(std::vector<WORD>& out, const std::wstring& text)
-{
-    for (wchar_t c : text) out.push_back(static_cast<WORD>(c));
-    out.push_back(0);
-}
-
-void AlignDword(std::vector<WORD>& out)
-{
-    if (out.size() % 2 != 0) out.push_back(0);
-}
-
-void PutDword(std::vector<WORD>& out, DWORD value)
-{
-    out.push_back(LOWORD(value));
-    out.push_back(HIWORD(value));
-}
-
-INT_PTR CALLBACK TestDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
-}  // namespace
-
 HWND CreateDialogFromTemplate(HWND parent, DWORD style, short cx, short cy,
                               const std::vector<Control>& controls, WORD pointSize)
 {
-    std::vector<WORD> t;
-    PutDword(t, style | DS_SETFONT);
-    PutDword(t, 0);  // extended style
-    t.push_back(static_cast<WORD>(controls.size()));
-    t.push_back(0);
-    t.push_back(0);
-    t.push_back(static_cast<WORD>(cx));
-    t.push_back(static_cast<WORD>(cy));
-    t.push_back(0);  // menu
-    t.push_back(0);  // class
-    PutString(t, L"");
-    t.push_back(pointSize);
-    PutString(t, L"MS Shell Dlg");
+    std::vector<dialogtemplate::Item> items;
     for (const Control& c : controls) {
-        AlignDword(t);
-        PutDword(t, c.style | WS_CHILD | WS_VISIBLE);
-        PutDword(t, 0);
-        t.push_back(static_cast<WORD>(c.x));
-        t.push_back(static_cast<WORD>(c.y));
-        t.push_back(static_cast<WORD>(c.cx));
-        t.push_back(static_cast<WORD>(c.cy));
-        t.push_back(c.id);
-        PutString(t, c.windowClass);
-        PutString(t, c.text);
-        t.push_back(0);  // no creation data
+        items.push_back({c.windowClass.c_str(), c.text.c_str(), c.style, c.x, c.y, c.cx, c.cy, c.id});
     }
-    // The template must be DWORD aligned in memory: a vector<WORD> from new is.
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                                      parent, TestDialogProc, 0);
+    return dialogtemplate::Create({style, 0, 0, cx, cy, L"", pointSize}, items, parent);
 }
 
 void Place(HWND window, int x, int y, int width, int height)
