@@ -1,7 +1,5 @@
 #include "support/skin_windows.h"
 
-#include <winternl.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -147,41 +145,6 @@ void Paint(HWND window, const Canvas& canvas, UINT message)
 {
     SendMessageW(window, message, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
     GdiFlush();
-}
-
-namespace {
-
-// One entry of Wine's shared GDI handle table (the same layout in 32- and 64-bit processes).
-struct WineGdiHandleEntry {
-    unsigned long long object;
-    ULONG owner;
-    USHORT unique;
-    UCHAR type;  // 0: free
-    UCHAR flags;
-    unsigned long long userPointer;
-};
-static_assert(sizeof(WineGdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY is 24 bytes");
-
-bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
-}  // namespace
-
-int GdiObjectCount()
-{
-    DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (count != 0) return static_cast<int>(count);
-    if (!RunningUnderWine()) return -1;
-    // PEB.GdiSharedHandleTable, at 0x94 in a 32-bit process.
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) {
-        return -1;
-    }
-    const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
-    const WineGdiHandleEntry* table = *reinterpret_cast<WineGdiHandleEntry* const*>(peb + 0x94);
-    if (table == nullptr) return -1;
-    int live = 0;
-    for (int i = 0; i < 0x10000; ++i) live += table[i].type != 0;
-    return live;
 }
 
 int BusyHeapBlocks()
