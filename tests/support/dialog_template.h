@@ -47,9 +47,3 @@ struct WindowPixels {
     DWORD At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 WindowPixels CaptureWindow(HWND window);
-
-// COLORREF (0x00BBGGRR) as a DIB pixel (0x00RRGGBB).
-inline DWORD PixelOf(COLORREF color)
-{
-    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-}
