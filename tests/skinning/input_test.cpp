@@ -37,23 +37,6 @@ void Resize(HWND window, int width, int height)
     SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The client area's distance from each edge of the window rectangle.
-struct Insets {
-    int left, top, right, bottom;
-};
-Insets ClientInsets(HWND window)
-{
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(window, &origin);
-    const int left = origin.x - outer.left;
-    const int top = origin.y - outer.top;
-    return {left, top, outer.right - (origin.x + client.right),
-            outer.bottom - (origin.y + client.bottom)};
-}
-
 void Repaint(HWND window)
 {
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);

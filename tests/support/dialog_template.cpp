@@ -45,6 +45,17 @@ RECT RectInParent(HWND window)
     return rect;
 }
 
+Insets ClientInsets(HWND window)
+{
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    return {origin.x - outer.left, origin.y - outer.top, outer.right - (origin.x + client.right),
+            outer.bottom - (origin.y + client.bottom)};
+}
+
 WindowPixels CaptureWindow(HWND window)
 {
     WindowPixels shot;
