@@ -38,8 +38,11 @@ bool FindHttpsBed(HttpsBed* bed)
 ServedFile::ServedFile(const HttpsBed& bed, const std::string& bytes)
 {
     static LONG counter = 0;
-    name_ = L"pkg-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(InterlockedIncrement(&counter)) +
-            L".cab";
+    // Wine reuses process ids from run to run, and the server's log lives for a whole ctest run.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    name_ = L"pkg-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(now.QuadPart) + L"-" +
+            std::to_wstring(InterlockedIncrement(&counter)) + L".cab";
     path_ = bed.dir + L"\\root\\" + name_;
     ok_ = WriteBytes(path_, bytes);
 }
