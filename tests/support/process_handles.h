@@ -1,0 +1,10 @@
+// What this process holds: kernel handles, counted through the system handle table
+// (NtQuerySystemInformation class 16), which Wine fills in (GetProcessHandleCount is a stub
+// there), and heap in use.
+#pragma once
+
+// -1 when the table cannot be read.
+long CountProcessHandles();
+
+// Bytes in busy blocks of all the process's heaps.
+long long BusyHeapBytes();
