@@ -61,3 +61,17 @@ long long BusyHeapBytes()
     }
     return total;
 }
+
+SIZE_T PrivateBytes()
+{
+    // Wine leaves PROCESS_MEMORY_COUNTERS_EX::PrivateUsage at 0, so the committed private
+    // regions of the address space are added up instead.
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const BYTE* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        if (static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize < address) break;
+    }
+    return total;
+}
