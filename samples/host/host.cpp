@@ -289,6 +289,22 @@ INT_PTR CALLBACK MainProc(HWND main, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
+// Centres the window in the work area of the monitor it is on.
+void CentreOnMonitor(HWND window)
+{
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    RECT rect;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor) ||
+        !GetWindowRect(window, &rect)) {
+        return;
+    }
+    const RECT& area = monitor.rcWork;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -315,6 +331,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     HWND main = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc, 0);
     if (main == nullptr) return 2;
+    CentreOnMonitor(main);
     ShowWindow(main, SW_SHOW);
     MSG msg;
     int code = 1;
