@@ -10,8 +10,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <vector>
-
+#include "samples/gallery/dialog_template.h"
 #include "skinning/style.h"
 
 namespace {
@@ -20,73 +19,19 @@ constexpr int kFieldId = 200;
 constexpr int kFocusedFieldId = 201;
 constexpr int kBarId = 202;
 
-struct Item {
-    const wchar_t* className;
-    WORD id;
-    DWORD style;
-    short x, y, cx, cy;
-    const wchar_t* text;
-};
-
-void PushText(std::vector<WORD>& words, const wchar_t* text)
-{
-    for (; *text != L'\0'; ++text) words.push_back(static_cast<WORD>(*text));
-    words.push_back(0);
-}
-
-void PushDword(std::vector<WORD>& words, DWORD value)
-{
-    words.push_back(LOWORD(value));
-    words.push_back(HIWORD(value));
-}
-
-INT_PTR CALLBACK GalleryDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
 // The host's page: its three push buttons (which the failure page hides), a heading, two edit
 // fields and a progress bar.
 HWND CreateHostDialog()
 {
-    const Item items[] = {
-        {L"BUTTON", 1, WS_TABSTOP | BS_DEFPUSHBUTTON, 120, 106, 50, 14, L"下一步"},
-        {L"BUTTON", 3, WS_TABSTOP, 175, 106, 50, 14, L"上一步"},
-        {L"BUTTON", 2, WS_TABSTOP, 230, 106, 50, 14, L"取消"},
-        {L"STATIC", 100, 0, 10, 10, 96, 40, L"安装未完成"},
-        {L"EDIT", kFieldId, WS_TABSTOP | ES_AUTOHSCROLL, 114, 8, 80, 16, L"C:\\Program Files"},
-        {L"EDIT", kFocusedFieldId, WS_TABSTOP | ES_AUTOHSCROLL, 200, 8, 80, 16, L"焦点"},
-        {L"msctls_progress32", kBarId, 0, 114, 34, 166, 10, L""},
-    };
-    std::vector<WORD> words;
-    PushDword(words, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT);
-    PushDword(words, 0);
-    words.push_back(static_cast<WORD>(sizeof items / sizeof items[0]));
-    words.push_back(0);
-    words.push_back(0);
-    words.push_back(300);
-    words.push_back(130);
-    words.push_back(0);  // no menu
-    words.push_back(0);  // default class
-    PushText(words, L"安装程序");
-    words.push_back(8);
-    PushText(words, L"MS Shell Dlg");
-    for (const Item& item : items) {
-        if (words.size() % 2 != 0) words.push_back(0);
-        PushDword(words, item.style | WS_CHILD | WS_VISIBLE);
-        PushDword(words, 0);
-        words.push_back(static_cast<WORD>(item.x));
-        words.push_back(static_cast<WORD>(item.y));
-        words.push_back(static_cast<WORD>(item.cx));
-        words.push_back(static_cast<WORD>(item.cy));
-        words.push_back(item.id);
-        PushText(words, item.className);
-        PushText(words, item.text);
-        words.push_back(0);
-    }
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                      reinterpret_cast<DLGTEMPLATE*>(words.data()), nullptr,
-                                      GalleryDialogProc, 0);
+    return dialogtemplate::Create(
+        {WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 300, 130, L"安装程序"},
+        {{L"BUTTON", L"下一步", WS_TABSTOP | BS_DEFPUSHBUTTON, 120, 106, 50, 14, 1},
+         {L"BUTTON", L"上一步", WS_TABSTOP, 175, 106, 50, 14, 3},
+         {L"BUTTON", L"取消", WS_TABSTOP, 230, 106, 50, 14, 2},
+         {L"STATIC", L"安装未完成", 0, 10, 10, 96, 40, 100},
+         {L"EDIT", L"C:\\Program Files", WS_TABSTOP | ES_AUTOHSCROLL, 114, 8, 80, 16, kFieldId},
+         {L"EDIT", L"焦点", WS_TABSTOP | ES_AUTOHSCROLL, 200, 8, 80, 16, kFocusedFieldId},
+         {L"msctls_progress32", L"", 0, 114, 34, 166, 10, kBarId}});
 }
 
 void Pump()

@@ -6,57 +6,10 @@
 
 #include <vector>
 
+#include "samples/gallery/dialog_template.h"
 #include "skinning/style.h"
 
 namespace {
-
-void Put(std::vector<WORD>& t, const wchar_t* s)
-{
-    do t.push_back(static_cast<WORD>(*s)); while (*s++ != 0);
-}
-
-void PutWords(std::vector<WORD>& t, std::initializer_list<int> words)
-{
-    for (int w : words) t.push_back(static_cast<WORD>(w));
-}
-
-void PutDword(std::vector<WORD>& t, DWORD v)
-{
-    t.push_back(LOWORD(v));
-    t.push_back(HIWORD(v));
-}
-
-struct Item {
-    const wchar_t* cls;
-    const wchar_t* text;
-    DWORD style;
-    WORD id;
-};
-
-INT_PTR CALLBACK GalleryDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
-HWND MakeDialog(const std::vector<Item>& items)
-{
-    std::vector<WORD> t;
-    PutDword(t, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_SETFONT);
-    PutDword(t, 0);
-    t.push_back(static_cast<WORD>(items.size()));
-    PutWords(t, {0, 0, 300, 250, 0, 0});
-    Put(t, L"Setup");
-    t.push_back(8);
-    Put(t, L"MS Shell Dlg");
-    for (const Item& item : items) {
-        if (t.size() % 2) t.push_back(0);
-        PutDword(t, item.style | WS_CHILD | WS_VISIBLE);
-        PutDword(t, 0);
-        PutWords(t, {0, 0, 40, 10, item.id});
-        Put(t, item.cls);
-        Put(t, item.text);
-        t.push_back(0);
-    }
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                                      nullptr, GalleryDialogProc, 0);
-}
 
 // An 8-bit picture: concentric rings of indices, so the ramp shows as shades.
 HBITMAP MakePicture()
@@ -126,12 +79,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    HWND page = MakeDialog({{L"STATIC", L"Install the application", SS_LEFT, 11},
-                            {L"STATIC", L"The application and its files will be copied to this computer. "
-                                        L"This takes about a minute.", SS_LEFT, 12},
-                            {L"STATIC", L"Version 1.0", SS_LEFT, 13},
-                            {L"BUTTON", L"Install", BS_DEFPUSHBUTTON | WS_TABSTOP, 1},
-                            {L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 2}});
+    // Every control at (0, 0, 40, 10): StylePrompt places them.
+    HWND page = dialogtemplate::Create(
+        {WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 0, 0, 300, 250, L"Setup"},
+        {{L"STATIC", L"Install the application", SS_LEFT, 0, 0, 40, 10, 11},
+         {L"STATIC", L"The application and its files will be copied to this computer. "
+                     L"This takes about a minute.", SS_LEFT, 0, 0, 40, 10, 12},
+         {L"STATIC", L"Version 1.0", SS_LEFT, 0, 0, 40, 10, 13},
+         {L"BUTTON", L"Install", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 0, 40, 10, 1},
+         {L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, 0, 0, 40, 10, 2}});
     HBITMAP picture = MakePicture();
     const COLORREF base = RGB(0xF7, 0xF4, 0xEE), band = RGB(0x2A, 0x4B, 0x7C), pictureColor = RGB(0xF2, 0xC1, 0x6B);
     StylePage(page, picture, base, band, pictureColor, 90, 5, 20, 80, 80, 200);

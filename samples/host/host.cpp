@@ -33,6 +33,8 @@ constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT_PTR kAutoTimer = 2;
 constexpr UINT kPayloadPollMs = 100;
 constexpr UINT kAutoStepMs = 1500;
+// The status lines are Chinese: the UI font is the Chinese UI face.
+constexpr wchar_t kFace[] = L"Microsoft YaHei UI";
 
 enum class Screen { Welcome, Progress, Ready, Failure };
 
@@ -94,7 +96,7 @@ BOOL CALLBACK SetFontProc(HWND window, LPARAM font)
 // FontForDpi, which replaces it everywhere and deletes the old one.
 void ApplyFont()
 {
-    g_host.font = g_host.lib.FontForDpi(g_host.main, nullptr, L"Tahoma", 8, FW_NORMAL);
+    g_host.font = g_host.lib.FontForDpi(g_host.main, nullptr, kFace, 9, FW_NORMAL);
     if (g_host.font == nullptr) return;
     SetFontProc(g_host.main, reinterpret_cast<LPARAM>(g_host.font));
     EnumChildWindows(g_host.main, SetFontProc, reinterpret_cast<LPARAM>(g_host.font));
@@ -114,6 +116,8 @@ void ShowScreen(Screen screen)
     EnableWindow(GetDlgItem(g_host.main, IDC_BACK), FALSE);
     const wchar_t* names[] = {L"welcome", L"progress", L"ready", L"failure"};
     Say(std::wstring(L"screen ") + names[static_cast<int>(screen)]);
+    // --auto shows every screen for one full step before it moves on.
+    if (g_host.automatic) SetTimer(g_host.main, kAutoTimer, kAutoStepMs, nullptr);
 }
 
 void ShowFailure(const std::wstring& text)
@@ -171,9 +175,7 @@ void AutoStep()
 {
     switch (g_host.screen) {
     case Screen::Welcome:
-        KillTimer(g_host.main, kAutoTimer);
         SendDlgItemMessageW(g_host.welcome, IDC_INSTALL, BM_CLICK, 0, 0);
-        SetTimer(g_host.main, kAutoTimer, kAutoStepMs, nullptr);
         break;
     case Screen::Progress:
         break;
@@ -229,7 +231,7 @@ void BuildWindow(HWND main)
     SkinPage(g_host.progress);
     StyleButtons(main, {IDC_BACK, IDC_NEXT, IDC_CANCEL});
     StyleButtons(g_host.welcome, {IDC_INSTALL, IDC_QUIT});
-    HWND folder = GetDlgItem(g_host.welcome, IDC_FOLDER);
+    HWND folder = GetDlgItem(g_host.progress, IDC_FOLDER);
     SetWindowTextW(folder, g_host.work.c_str());
     lib.StyleInput(folder, kBase, kWhite, RGB(0xB0, 0xB4, 0xBC), kBand, 4, lib.FontLineHeight(folder, g_host.font));
     lib.StylePrompt(g_host.welcome, GetDlgItem(g_host.welcome, IDC_TITLE), GetDlgItem(g_host.welcome, IDC_BODY),
@@ -238,7 +240,6 @@ void BuildWindow(HWND main)
     lib.HideProgressDetails(g_host.progress);
     lib.StylePreviewProgress(GetDlgItem(g_host.progress, IDC_PROGRESS));
     ShowScreen(Screen::Welcome);
-    if (g_host.automatic) SetTimer(main, kAutoTimer, kAutoStepMs, nullptr);
 }
 
 INT_PTR CALLBACK MainProc(HWND main, UINT message, WPARAM wParam, LPARAM)
@@ -252,7 +253,7 @@ INT_PTR CALLBACK MainProc(HWND main, UINT message, WPARAM wParam, LPARAM)
         if (wParam == kAutoTimer) AutoStep();
         return TRUE;
     case WM_DPICHANGED: {
-        HFONT font = g_host.lib.FontForDpi(main, g_host.font, L"Tahoma", 8, FW_NORMAL);
+        HFONT font = g_host.lib.FontForDpi(main, g_host.font, kFace, 9, FW_NORMAL);
         if (font != nullptr) g_host.font = font;
         return FALSE;
     }
@@ -288,6 +289,22 @@ INT_PTR CALLBACK MainProc(HWND main, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
+// Centres the window in the work area of the monitor it is on.
+void CentreOnMonitor(HWND window)
+{
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    RECT rect;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor) ||
+        !GetWindowRect(window, &rect)) {
+        return;
+    }
+    const RECT& area = monitor.rcWork;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -314,6 +331,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     HWND main = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc, 0);
     if (main == nullptr) return 2;
+    CentreOnMonitor(main);
     ShowWindow(main, SW_SHOW);
     MSG msg;
     int code = 1;

@@ -9,7 +9,7 @@ build=${1:?usage: prepare-prefix.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEARCH=win32 WINEDEBUG=-all
 # Bump when the prefix recipe changes, so existing build folders remake their prefixes.
-recipe=3
+recipe=4
 
 prepare() {
   local name=$1 dpi=$2

@@ -4,7 +4,7 @@
 set -u
 fail=0
 check() {
-  local dll=$1 exports=$2 imports=$3 dump
+  local dll=$1 exports=$2 imports=$3 required=${4:-} dump
   dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "FAIL $dll: objdump failed"; fail=1; return; }
   if ! file -b "$dll" | grep -q 'PE32 executable (DLL).*Intel 80386'; then
     echo "FAIL $dll: not a PE32 i386 DLL: $(file -b "$dll")"; fail=1
@@ -22,9 +22,15 @@ check() {
       *) echo "FAIL $dll: imports $dllname, allowed only [$imports]"; fail=1 ;;
     esac
   done
+  local need
+  for need in $required; do
+    echo "$dump" | sed -n 's/^\s*DLL Name: //p' | tr '[:lower:]' '[:upper:]' | grep -qx "$need" \
+      || { echo "FAIL $dll: does not import $need"; fail=1; }
+  done
   [ "$fail" = 0 ] && echo "ok $dll: exports [$got], imports [$(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')]"
 }
-check "$1" "PayloadStart PayloadPoll PayloadCancel PayloadClose" "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL CABINET.DLL"
+check "$1" "PayloadStart PayloadPoll PayloadCancel PayloadClose" "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL CABINET.DLL" \
+  "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL"
 check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindowFrame StylePreviewProgress HideProgressDetails CreateFailureClose CreateFailureText FontForDpi FontLineHeight" \
   "USER32.DLL GDI32.DLL COMCTL32.DLL DWMAPI.DLL KERNEL32.DLL"
 exit $fail

@@ -13,6 +13,7 @@
 
 #include "fuzz_seed.h"
 #include "support/files.h"
+#include "support/process_handles.h"
 #include "support/runs.h"
 
 namespace {
@@ -102,7 +103,7 @@ TEST(Concurrency, EightJobsPolledCancelledAndClosedAtRandom)
     ASSERT_TRUE(WriteBytes(shared.package, release.cabinet));
     ASSERT_TRUE(release.manifest.Write(shared.manifest));
 
-    size_t handles = 0;
+    long handles = 0;
     int seen[ActionCount] = {};
     // Round 0 warms the platform up (its first-use handles); the handle count is taken after it.
     for (int round = 0; round <= Rounds; ++round) {

@@ -8,17 +8,20 @@
 #include <string>
 
 #include "support/files.h"
+#include "support/process_handles.h"
 #include "support/runs.h"
 
 namespace {
 
 constexpr int Cycles = 1000;
 constexpr int WarmUp = 20;
-// Fixed slack: a leak of one handle or one job record per cycle would exceed these by far (a
-// job record alone is over 130 KB). The slack covers the platform's own caches, which may
-// settle a little later than the warm-up (a few handles, some heap growth).
-constexpr size_t HandleSlack = 4;
+// Fixed slack: 4 handles, 1 MiB of private bytes, 256 KiB of busy heap. A leak of one handle
+// or one job record per cycle would exceed these by far (a job record alone is over 130 KB, a
+// leaked hash state or file record a few hundred bytes, 1,000 times). The slack covers the
+// platform's own caches, which may settle a little later than the warm-up.
+constexpr long HandleSlack = 4;
 constexpr SIZE_T PrivateBytesSlack = 1024 * 1024;
+constexpr long long HeapBytesSlack = 256 * 1024;
 
 TEST(Soak, ThousandReadyDeliveriesLeaveNothingBehind)
 {
@@ -47,9 +50,11 @@ TEST(Soak, ThousandReadyDeliveriesLeaveNothingBehind)
     };
 
     for (int i = 0; i < WarmUp; ++i) cycle(true);
-    const size_t handles = CountProcessHandles();
+    const long handles = CountProcessHandles();
     const SIZE_T privateBytes = PrivateBytes();
-    ASSERT_GT(handles, 0u);
+    const long long heapBytes = BusyHeapBytes();
+    ASSERT_GT(handles, 0);
+    ASSERT_GT(heapBytes, 0);
     ASSERT_GT(privateBytes, 0u);
 
     // The files are read back on every tenth cycle: reading them costs more than the delivery.
@@ -61,6 +66,7 @@ TEST(Soak, ThousandReadyDeliveriesLeaveNothingBehind)
     EXPECT_EQ(leftBehind, 0);
     EXPECT_LE(CountProcessHandles(), handles + HandleSlack) << "from " << handles;
     EXPECT_LE(PrivateBytes(), privateBytes + PrivateBytesSlack) << "from " << privateBytes;
+    EXPECT_LE(BusyHeapBytes(), heapBytes + HeapBytesSlack) << "from " << heapBytes;
     std::set<std::wstring> names;
     for (const std::wstring& name : ListDir(dir.Path())) names.insert(name);
     EXPECT_EQ(names, (std::set<std::wstring>{L"manifest.ini", L"application.cab"}));

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "skinning/style.h"
+#include "support/gdi_census.h"
 #include "support/skin_windows.h"
 
 namespace buttontest {
@@ -307,10 +308,10 @@ TEST(Button, RestylingReusesTheRecordAndRepaints)
     ASSERT_EQ(Style(bed.button, c, 0, 6), 1);
     c.fill = RGB(0x55, 0x22, 0x11);
     int heapBefore = BusyHeapBlocks();
-    int gdiBefore = GdiObjectCount();
+    int gdiBefore = LiveGdiObjects();
     ASSERT_EQ(Style(bed.button, c, 0, 6), 1);
     EXPECT_EQ(BusyHeapBlocks(), heapBefore);
-    EXPECT_EQ(GdiObjectCount(), gdiBefore);
+    EXPECT_EQ(LiveGdiObjects(), gdiBefore);
     Canvas canvas(kButtonW, kButtonH);
     Paint(bed.button, canvas);
     EXPECT_EQ(canvas.At(PenWidth(bed.button) + 1, kButtonH / 2), ToPixel(c.fill));

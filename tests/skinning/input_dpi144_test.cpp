@@ -18,20 +18,6 @@ std::vector<DialogItem> FieldDialog()
     return {{L"EDIT", kEditId, WS_TABSTOP | ES_AUTOHSCROLL, 10, 10, 120, 14, L"text"}};
 }
 
-struct Insets {
-    int left, top, right, bottom;
-};
-Insets ClientInsets(HWND window)
-{
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(window, &origin);
-    return {origin.x - outer.left, origin.y - outer.top, outer.right - (origin.x + client.right),
-            outer.bottom - (origin.y + client.bottom)};
-}
-
 int Style(HWND edit, int textHeight)
 {
     return StyleInput(edit, RGB(1, 2, 3), RGB(4, 5, 6), RGB(7, 8, 9), RGB(10, 11, 12), 4,

@@ -6,8 +6,11 @@
 #include "support/dialog_template.h"
 #include "support/gdi_census.h"
 #include "support/skin_records.h"
+#include "support/skin_windows.h"
 
 namespace {
+
+using skintest::ToPixel;
 
 constexpr COLORREF kOuter = RGB(10, 20, 30);
 constexpr COLORREF kFill = RGB(250, 240, 230);
@@ -32,23 +35,6 @@ int Style(HWND edit, int radius, int textHeight)
 void Resize(HWND window, int width, int height)
 {
     SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The client area's distance from each edge of the window rectangle.
-struct Insets {
-    int left, top, right, bottom;
-};
-Insets ClientInsets(HWND window)
-{
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(window, &origin);
-    const int left = origin.x - outer.left;
-    const int top = origin.y - outer.top;
-    return {left, top, outer.right - (origin.x + client.right),
-            outer.bottom - (origin.y + client.bottom)};
 }
 
 void Repaint(HWND window)
@@ -135,31 +121,31 @@ TEST(InputFrame, BorderFollowsFocusAndCornersShowOuter)
     ASSERT_EQ(shot.width, 160);
     ASSERT_EQ(shot.height, 30);
     // Pen 1 pixel, frame on (0, 0, 160, 30) with a 12 x 12 corner ellipse.
-    EXPECT_EQ(shot.At(0, 0), PixelOf(kOuter));
-    EXPECT_EQ(shot.At(159, 29), PixelOf(kOuter));
-    EXPECT_EQ(shot.At(1, 0), PixelOf(kOuter));
-    EXPECT_EQ(shot.At(80, 0), PixelOf(kBorder));
-    EXPECT_EQ(shot.At(80, 29), PixelOf(kBorder));
-    EXPECT_EQ(shot.At(0, 15), PixelOf(kBorder));
-    EXPECT_EQ(shot.At(159, 15), PixelOf(kBorder));
-    EXPECT_EQ(shot.At(80, 3), PixelOf(kFill));  // between border and text area (inset 7)
-    EXPECT_EQ(shot.At(4, 15), PixelOf(kFill));  // left of the text area (inset 8)
+    EXPECT_EQ(shot.At(0, 0), ToPixel(kOuter));
+    EXPECT_EQ(shot.At(159, 29), ToPixel(kOuter));
+    EXPECT_EQ(shot.At(1, 0), ToPixel(kOuter));
+    EXPECT_EQ(shot.At(80, 0), ToPixel(kBorder));
+    EXPECT_EQ(shot.At(80, 29), ToPixel(kBorder));
+    EXPECT_EQ(shot.At(0, 15), ToPixel(kBorder));
+    EXPECT_EQ(shot.At(159, 15), ToPixel(kBorder));
+    EXPECT_EQ(shot.At(80, 3), ToPixel(kFill));  // between border and text area (inset 7)
+    EXPECT_EQ(shot.At(4, 15), ToPixel(kFill));  // left of the text area (inset 8)
 
     SetFocus(edit);
     PumpMessages();
     ASSERT_EQ(GetFocus(), edit);
     UpdateWindow(edit);
     shot = CaptureWindow(edit);
-    EXPECT_EQ(shot.At(80, 0), PixelOf(kFocusBorder));
-    EXPECT_EQ(shot.At(0, 15), PixelOf(kFocusBorder));
-    EXPECT_EQ(shot.At(0, 0), PixelOf(kOuter));
+    EXPECT_EQ(shot.At(80, 0), ToPixel(kFocusBorder));
+    EXPECT_EQ(shot.At(0, 15), ToPixel(kFocusBorder));
+    EXPECT_EQ(shot.At(0, 0), ToPixel(kOuter));
 
     SetFocus(dialog.Item(kButtonId));
     PumpMessages();
     UpdateWindow(edit);
     shot = CaptureWindow(edit);
-    EXPECT_EQ(shot.At(80, 0), PixelOf(kBorder));
-    EXPECT_EQ(shot.At(0, 15), PixelOf(kBorder));
+    EXPECT_EQ(shot.At(80, 0), ToPixel(kBorder));
+    EXPECT_EQ(shot.At(0, 15), ToPixel(kBorder));
 }
 
 TEST(InputFrame, RadiusZeroGivesSquareCorners)
@@ -172,9 +158,9 @@ TEST(InputFrame, RadiusZeroGivesSquareCorners)
     Repaint(edit);
     const WindowPixels shot = CaptureWindow(edit);
     for (POINT corner : {POINT{0, 0}, POINT{119, 0}, POINT{0, 23}, POINT{119, 23}}) {
-        EXPECT_EQ(shot.At(corner.x, corner.y), PixelOf(kBorder)) << corner.x << "," << corner.y;
+        EXPECT_EQ(shot.At(corner.x, corner.y), ToPixel(kBorder)) << corner.x << "," << corner.y;
     }
-    EXPECT_EQ(shot.At(1, 1), PixelOf(kFill));
+    EXPECT_EQ(shot.At(1, 1), ToPixel(kFill));
 }
 
 TEST(InputFrame, RecordFreedOnDestroyAndReplacedByRestyle)

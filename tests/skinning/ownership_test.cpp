@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "skinning/style.h"
+#include "support/gdi_census.h"
 #include "support/skin_windows.h"
 
 using namespace skintest;
@@ -65,25 +66,25 @@ TEST(Ownership, FiveHundredCyclesDoNotGrowGdiObjects)
 {
     HBITMAP bitmap = MakeIndexedBitmap(8, 8, 3, std::vector<COLORREF>(256, RGB(1, 2, 3)));
     // The counter itself must see objects come and go, or the test proves nothing.
-    int base = GdiObjectCount();
+    int base = LiveGdiObjects();
     ASSERT_GT(base, 0) << "no working GDI object counter";
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    EXPECT_EQ(GdiObjectCount(), base + 1);
+    EXPECT_EQ(LiveGdiObjects(), base + 1);
     DeleteObject(brush);
-    EXPECT_EQ(GdiObjectCount(), base);
+    EXPECT_EQ(LiveGdiObjects(), base);
 
     DestroyWindow(MakeStyled(bitmap).page);  // warm-up: fonts and caches made once per process
-    int before = GdiObjectCount();
+    int before = LiveGdiObjects();
     Styled live = MakeStyled(bitmap);
-    EXPECT_GE(GdiObjectCount(), before + 8) << "three textures (two objects each), picture, memory DC";
+    EXPECT_GE(LiveGdiObjects(), before + 8) << "three textures (two objects each), picture, memory DC";
     DestroyWindow(live.page);
-    EXPECT_EQ(GdiObjectCount(), before);
+    EXPECT_EQ(LiveGdiObjects(), before);
     for (int i = 0; i < 500; ++i) {
         Styled s = MakeStyled(bitmap);
         ASSERT_NE(s.pageBrush, nullptr);
         DestroyWindow(s.page);
     }
-    EXPECT_EQ(GdiObjectCount(), before);
+    EXPECT_EQ(LiveGdiObjects(), before);
     DeleteObject(bitmap);
 }
 

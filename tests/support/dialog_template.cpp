@@ -1,64 +1,16 @@
 #include "support/dialog_template.h"
 
-namespace {
-
-void Align(std::vector<WORD>& words, size_t units)
-{
-    while (words.size() % units != 0) words.push_back(0);
-}
-
-void PushDword(std::vector<WORD>& words, DWORD value)
-{
-    words.push_back(LOWORD(value));
-    words.push_back(HIWORD(value));
-}
-
-void PushText(std::vector<WORD>& words, const std::wstring& text)
-{
-    for (wchar_t c : text) words.push_back(static_cast<WORD>(c));
-    words.push_back(0);
-}
-
-INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-}  // namespace
+#include "samples/gallery/dialog_template.h"
 
 TestDialog::TestDialog(const std::vector<DialogItem>& items, bool shown, short cx, short cy,
                        DWORD style)
 {
-    std::vector<WORD> words;  // DLGTEMPLATE: DWORD-aligned, items DWORD-aligned
-    PushDword(words, style | DS_SETFONT);
-    PushDword(words, 0);
-    words.push_back(static_cast<WORD>(items.size()));
-    words.push_back(10);  // x
-    words.push_back(10);  // y
-    words.push_back(static_cast<WORD>(cx));
-    words.push_back(static_cast<WORD>(cy));
-    words.push_back(0);  // no menu
-    words.push_back(0);  // default class
-    PushText(words, L"qel test");
-    words.push_back(8);
-    PushText(words, L"MS Shell Dlg");
+    std::vector<dialogtemplate::Item> laid;
     for (const DialogItem& item : items) {
-        Align(words, 2);
-        PushDword(words, item.style | WS_CHILD | WS_VISIBLE);
-        PushDword(words, item.exStyle);
-        words.push_back(static_cast<WORD>(item.x));
-        words.push_back(static_cast<WORD>(item.y));
-        words.push_back(static_cast<WORD>(item.cx));
-        words.push_back(static_cast<WORD>(item.cy));
-        words.push_back(item.id);
-        PushText(words, item.className);
-        PushText(words, item.text);
-        words.push_back(0);  // no creation data
+        laid.push_back({item.className.c_str(), item.text.c_str(), item.style, item.x, item.y,
+                        item.cx, item.cy, item.id, item.exStyle});
     }
-    Align(words, 2);
-    window_ = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                         reinterpret_cast<DLGTEMPLATE*>(words.data()), nullptr,
-                                         QuietDialogProc, 0);
+    window_ = dialogtemplate::Create({style, 10, 10, cx, cy, L"qel test"}, laid);
     if (window_ != nullptr && shown) {
         ShowWindow(window_, SW_SHOW);
         UpdateWindow(window_);
@@ -91,6 +43,17 @@ RECT RectInParent(HWND window)
     GetWindowRect(window, &rect);
     MapWindowPoints(HWND_DESKTOP, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+Insets ClientInsets(HWND window)
+{
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    return {origin.x - outer.left, origin.y - outer.top, outer.right - (origin.x + client.right),
+            outer.bottom - (origin.y + client.bottom)};
 }
 
 WindowPixels CaptureWindow(HWND window)

@@ -39,6 +39,12 @@ void PumpMessages();
 // A window's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND window);
 
+// The client area's distance from each edge of the window rectangle.
+struct Insets {
+    int left, top, right, bottom;
+};
+Insets ClientInsets(HWND window);
+
 // A copy of a window's whole surface (non-client area included) as 0x00RRGGBB pixels.
 struct WindowPixels {
     int width = 0;
@@ -47,9 +53,3 @@ struct WindowPixels {
     DWORD At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 WindowPixels CaptureWindow(HWND window);
-
-// COLORREF (0x00BBGGRR) as a DIB pixel (0x00RRGGBB).
-inline DWORD PixelOf(COLORREF color)
-{
-    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-}

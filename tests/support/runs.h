@@ -39,9 +39,3 @@ Outcome RunJob(const std::wstring& manifest, const std::wstring& package, const 
 // digests), UnpackedSize their sum, a package of packageSize bytes with a made-up digest, no Url.
 Manifest ValidManifest(const std::vector<unsigned long long>& entrySizes, unsigned long long packageSize = 100);
 
-// Kernel handles this process holds (NtQuerySystemInformation's handle table, entries with our
-// process id: GetProcessHandleCount is a stub in Wine).
-size_t CountProcessHandles();
-
-// The process's committed private bytes.
-SIZE_T PrivateBytes();

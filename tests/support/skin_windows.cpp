@@ -1,9 +1,9 @@
 #include "support/skin_windows.h"
 
-#include <winternl.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "samples/gallery/dialog_template.h"
 
 namespace skintest {
 
@@ -49,61 +49,14 @@ std::string Hex(uint32_t value)
     return text;
 }
 
-namespace {
-
-void PutString(std::vector<WORD>& out, const std::wstring& text)
-{
-    for (wchar_t c : text) out.push_back(static_cast<WORD>(c));
-    out.push_back(0);
-}
-
-void AlignDword(std::vector<WORD>& out)
-{
-    if (out.size() % 2 != 0) out.push_back(0);
-}
-
-void PutDword(std::vector<WORD>& out, DWORD value)
-{
-    out.push_back(LOWORD(value));
-    out.push_back(HIWORD(value));
-}
-
-INT_PTR CALLBACK TestDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
-}  // namespace
-
 HWND CreateDialogFromTemplate(HWND parent, DWORD style, short cx, short cy,
                               const std::vector<Control>& controls, WORD pointSize)
 {
-    std::vector<WORD> t;
-    PutDword(t, style | DS_SETFONT);
-    PutDword(t, 0);  // extended style
-    t.push_back(static_cast<WORD>(controls.size()));
-    t.push_back(0);
-    t.push_back(0);
-    t.push_back(static_cast<WORD>(cx));
-    t.push_back(static_cast<WORD>(cy));
-    t.push_back(0);  // menu
-    t.push_back(0);  // class
-    PutString(t, L"");
-    t.push_back(pointSize);
-    PutString(t, L"MS Shell Dlg");
+    std::vector<dialogtemplate::Item> items;
     for (const Control& c : controls) {
-        AlignDword(t);
-        PutDword(t, c.style | WS_CHILD | WS_VISIBLE);
-        PutDword(t, 0);
-        t.push_back(static_cast<WORD>(c.x));
-        t.push_back(static_cast<WORD>(c.y));
-        t.push_back(static_cast<WORD>(c.cx));
-        t.push_back(static_cast<WORD>(c.cy));
-        t.push_back(c.id);
-        PutString(t, c.windowClass);
-        PutString(t, c.text);
-        t.push_back(0);  // no creation data
+        items.push_back({c.windowClass.c_str(), c.text.c_str(), c.style, c.x, c.y, c.cx, c.cy, c.id});
     }
-    // The template must be DWORD aligned in memory: a vector<WORD> from new is.
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
-                                      parent, TestDialogProc, 0);
+    return dialogtemplate::Create({style, 0, 0, cx, cy, L"", pointSize}, items, parent);
 }
 
 void Place(HWND window, int x, int y, int width, int height)
@@ -192,41 +145,6 @@ void Paint(HWND window, const Canvas& canvas, UINT message)
 {
     SendMessageW(window, message, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
     GdiFlush();
-}
-
-namespace {
-
-// One entry of Wine's shared GDI handle table (the same layout in 32- and 64-bit processes).
-struct WineGdiHandleEntry {
-    unsigned long long object;
-    ULONG owner;
-    USHORT unique;
-    UCHAR type;  // 0: free
-    UCHAR flags;
-    unsigned long long userPointer;
-};
-static_assert(sizeof(WineGdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY is 24 bytes");
-
-bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
-}  // namespace
-
-int GdiObjectCount()
-{
-    DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (count != 0) return static_cast<int>(count);
-    if (!RunningUnderWine()) return -1;
-    // PEB.GdiSharedHandleTable, at 0x94 in a 32-bit process.
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) {
-        return -1;
-    }
-    const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
-    const WineGdiHandleEntry* table = *reinterpret_cast<WineGdiHandleEntry* const*>(peb + 0x94);
-    if (table == nullptr) return -1;
-    int live = 0;
-    for (int i = 0; i < 0x10000; ++i) live += table[i].type != 0;
-    return live;
 }
 
 int BusyHeapBlocks()

@@ -1,6 +1,6 @@
 // Helpers for tests of qelskin: real dialogs from in-memory templates, memory DCs over 32-bit
 // top-down DIB sections to read painted pixels, the colour rules worked out independently of
-// the DLL, and a GDI object counter that works under Wine.
+// the DLL, and a count of busy heap blocks (GDI objects: support/gdi_census.h).
 #pragma once
 #include <windows.h>
 
@@ -77,9 +77,6 @@ void Paint(HWND window, const Canvas& canvas, UINT message = WM_PRINTCLIENT);
 
 // ---- Counting --------------------------------------------------------------------------------
 
-// Live GDI objects of this process: GetGuiResources where it works, otherwise (Wine, where it
-// returns 0) the entries in use in the process's shared GDI handle table. -1 when neither works.
-int GdiObjectCount();
 // Busy blocks in the process heap (HeapWalk).
 int BusyHeapBlocks();
 
