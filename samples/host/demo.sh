@@ -11,7 +11,7 @@ set -euo pipefail
 build=${1:?usage: demo.sh BUILD_DIR}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 demo=$build/demo
-export WINEARCH=win32 WINEDEBUG=-all
+. "$(dirname "$0")/../../cmake/wine-env.sh"
 
 say() { echo "qel: demo: $*"; }
 winpath() { echo "Z:$(realpath -m "$1" | tr '/' '\\')"; }
@@ -44,7 +44,7 @@ say "serving https://127.0.0.1:$port/"
 # The good release is trickled (about 200 KB/s) so the download can be watched; the broken one
 # is the same cabinet with one byte changed, served whole.
 pack() {
-  WINEPREFIX="$build/wine" wine "$build/bin/qelpack.exe" pack "$(winpath "$demo/payload")" "$(winpath "$1")" \
+  WINEPREFIX="$build/wine" "$QEL_WINE" "$build/bin/qelpack.exe" pack "$(winpath "$demo/payload")" "$(winpath "$1")" \
     --url "https://127.0.0.1:$port/$2" </dev/null
 }
 pack "$demo/release-good" trickle/application.cab
@@ -64,7 +64,7 @@ build=$1 demo=$2 name=$3 manifest=$4 package=$5 work=$6
 export WINEPREFIX="$build/wine-x11"
 shoot() { sleep 0.6; import -window root "$demo/$1.png"; echo "qel: demo: screenshot $demo/$1.png"; }
 shown=
-wine "$build/bin/samplehost.exe" "$manifest" "$package" "$work" --auto </dev/null | {
+"$QEL_WINE" "$build/bin/samplehost.exe" "$manifest" "$package" "$work" --auto </dev/null | {
   while IFS= read -r line; do
     echo "  $name: $line"
     case $line in

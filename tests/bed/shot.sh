@@ -5,7 +5,8 @@
 set -euo pipefail
 build=${1:?usage: shot.sh BUILD_DIR}
 top=$(cd "$(dirname "$0")/../.." && pwd)
-export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX="$build/wine-x11"
+export WINEPREFIX="$build/wine-x11"
+. "$(dirname "$0")/../../cmake/wine-env.sh"
 mkdir -p "$build/shots"
 
 wineserver -k >/dev/null 2>&1 || true
@@ -21,7 +22,7 @@ for source in "$top"/samples/gallery/*.cpp; do
   # Wine maps Z: to /. No Wine tool may run outside Xvfb here: a wineserver started without a
   # display keeps its display-less desktop, and windows then fail to appear.
   wineserver -k >/dev/null 2>&1 || true
-  xvfb-run -a -s "-screen 0 1024x768x24" wine "$exe" "Z:${bmp//\//\\}" </dev/null >/dev/null 2>&1 || true
+  xvfb-run -a -s "-screen 0 1024x768x24" "$QEL_WINE" "$exe" "Z:${bmp//\//\\}" </dev/null >/dev/null 2>&1 || true
   wineserver -w
   if [ -s "$bmp" ] && convert "$bmp" "$build/shots/$name.png"; then
     rm -f "$bmp"

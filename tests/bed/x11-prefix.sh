@@ -6,28 +6,29 @@
 # Run it inside xvfb-run: a wineserver started without a display keeps no desktop for windows.
 set -euo pipefail
 build=${1:?usage: x11-prefix.sh BUILD_DIR}
-export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX="$build/wine-x11"
+export WINEPREFIX="$build/wine-x11"
+. "$(dirname "$0")/../../cmake/wine-env.sh"
 recipe=2
 if [ "$(cat "$WINEPREFIX/.qel-ready" 2>/dev/null)" != "$recipe" ]; then
   echo "qel: creating wine-x11 (96 DPI, X11 driver)"
   wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >/dev/null 2>&1
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$QEL_WINE" wineboot.exe -i </dev/null >/dev/null 2>&1
+  "$QEL_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >/dev/null 2>&1
   cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
   for face in "Microsoft YaHei UI" "Microsoft YaHei"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" \
+    "$QEL_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" \
       /d "WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1
   done
   for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+    "$QEL_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
       /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
   done
   wineserver -w
   echo "$recipe" >"$WINEPREFIX/.qel-ready"
 fi
 if [ -f "$build/tls/ca.der" ] && [ -f "$build/bin/addroot.exe" ] && [ ! -f "$WINEPREFIX/.qel-ca" ]; then
-  wine "$build/bin/addroot.exe" "Z:$(echo "$build/tls/ca.der" | tr '/' '\\')" </dev/null
+  "$QEL_WINE" "$build/bin/addroot.exe" "Z:$(echo "$build/tls/ca.der" | tr '/' '\\')" </dev/null
   touch "$WINEPREFIX/.qel-ca"
 fi

@@ -2,6 +2,7 @@
 # Prefix hook: makes the test bed's CA and the HTTPS server's certificate (for localhost and
 # 127.0.0.1) in BUILD/tls once, and trusts the CA in the prefix being made ($WINEPREFIX).
 set -euo pipefail
+. "$(dirname "$0")/../../../cmake/wine-env.sh"
 build=${1:?usage: test-ca.sh BUILD_DIR}
 tls=$build/tls
 
@@ -26,4 +27,4 @@ fi
 
 addroot=$build/bin/addroot.exe
 [ -f "$addroot" ] || { echo "qel: prefix: $addroot is missing (build first)" >&2; exit 1; }
-wine "$addroot" "$(winepath -w "$tls/ca.der")" </dev/null
+"$QEL_WINE" "$addroot" "$("$QEL_WINE" winepath.exe -w "$tls/ca.der")" </dev/null
