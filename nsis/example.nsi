@@ -107,9 +107,9 @@ Function WelcomeShow
   Pop $Page
   ${NSD_CreateLabel} 0 0 100% 12u "欢迎安装示例应用"
   Pop $Title
-  ${NSD_CreateLabel} 0 14u 100% 24u "安装程序将从服务器下载应用包，校验后安装到您选择的文件夹。"
+  ${NSD_CreateLabel} 0 14u 100% 24u "从服务器下载应用包， 校验后安装。"
   Pop $Body
-  ${NSD_CreateLabel} 0 40u 100% 12u "安装过程中可以随时取消。"
+  ${NSD_CreateLabel} 0 40u 100% 12u "安装中可随时取消。"
   Pop $Note
   ${NSD_CreateButton} 0 56u 56u 14u "开始安装"
   Pop $Yes
@@ -118,7 +118,8 @@ Function WelcomeShow
   Pop $No
   ${NSD_OnClick} $No WelcomeNo
   ${QelSkinPage} $Page
-  ${QelSkinButtons} $Page "$Yes $No"
+  ${QelSkinButton} $Yes
+  ${QelSkinButton} $No
   ${QelSkinPrompt} $Page $Title $Body $Note $Yes $No
   ; The prompt's buttons lead on; NSIS's own are hidden on this page.
   GetDlgItem $0 $HWNDPARENT 1

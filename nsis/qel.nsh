@@ -18,7 +18,8 @@
 ;                                       the first unsafe Name's line
 ;   ${QelSkinBegin} PICTURE_FILE        .onGUIInit: colours, caption, frame, font, band picture
 ;   ${QelSkinPage} PAGE                 a page's show callback: page background, font
-;   ${QelSkinButtons} WINDOW            the push buttons 1, 2, 3 (main window) or any list of ids
+;   ${QelSkinButtons} WINDOW "ID ..."   push buttons of WINDOW by control id
+;   ${QelSkinButton} BUTTON             one push button by its window
 ;   ${QelSkinInput} EDIT                a flat edit frame
 ;   ${QelSkinPrompt} PAGE T1 T2 T3 B1 B2  the prompt card on a custom page
 ;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, laid out
@@ -655,18 +656,65 @@ Function QelApplyFont
   Pop $0
 FunctionEnd
 
+; $QelIn: a page (the main window or a page inside it). The band and the picture box are given
+; in dialog units of the main window from its left edge; a page inside it gets them shifted by
+; its own offset, so the band lines up across the main window and the page.
+Function QelStylePage
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  StrCpy $0 $QelIn
+  StrCpy $3 0 ; offset x, dialog units
+  StrCpy $4 0 ; offset y
+  ${If} $0 != $HWNDPARENT
+    System::Call '*(i 0, i 0) p .r1'
+    System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
+    System::Call '*$1(i .r5, i .r6)'
+    System::Free $1
+    System::Call '*(i 400, i 800, i 0, i 0) p .r1'
+    System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r1)'
+    System::Call '*$1(i .r2, i .r1)'
+    System::Free $1
+    ${If} $2 > 0
+    ${AndIf} $1 > 0
+      IntOp $3 $5 * 400
+      IntOp $3 $3 / $2
+      IntOp $4 $6 * 800
+      IntOp $4 $4 / $1
+    ${EndIf}
+  ${EndIf}
+  IntOp $1 ${QEL_BAND_DU} - $3
+  IntOp $2 12 - $3
+  ${IfThen} $2 < 0 ${|} StrCpy $2 0 ${|}
+  IntOp $5 16 - $4
+  ${IfThen} $5 < 0 ${|} StrCpy $5 0 ${|}
+  System::Call '$PLUGINSDIR\qelskin.dll::StylePage(p r0, p $QelPicture, i ${QEL_COLOR_BASE}, i ${QEL_COLOR_BAND}, i ${QEL_COLOR_PICTURE}, i r1, i r2, i r5, i 66, i 66, i 255) i .s'
+  !insertmacro _QelSkinCheck StylePage
+  ${If} $QelFont != 0
+    StrCpy $QelIn $0
+    Call QelApplyFont
+  ${EndIf}
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
 ; ${QelSkinPage} PAGE: the page's background, band, picture and waves, and the font on its
 ; children. Call it in the page's show callback (and QelSkinBegin does it for the main window).
 !macro QelSkinPage PAGE
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
   StrCpy $QelSkinLoaded 1
-  System::Call '$PLUGINSDIR\qelskin.dll::StylePage(p ${PAGE}, p $QelPicture, i ${QEL_COLOR_BASE}, i ${QEL_COLOR_BAND}, i ${QEL_COLOR_PICTURE}, i ${QEL_BAND_DU}, i 8, i 16, i 74, i 74, i 255) i .s'
-  !insertmacro _QelSkinCheck StylePage
-  ${If} $QelFont != 0
-    StrCpy $QelIn ${PAGE}
-    Call QelApplyFont
-  ${EndIf}
+  StrCpy $QelIn ${PAGE}
+  Call QelStylePage
   ${EndIf}
 !macroend
 !define QelSkinPage "!insertmacro QelSkinPage"
@@ -703,14 +751,37 @@ Function QelStyleButtons
     StrCpy $1 $1 "" $2
     ${If} $3 != ""
       GetDlgItem $3 $0 $3
-      System::Call '$PLUGINSDIR\qelskin.dll::StyleButton(p r3, i ${QEL_COLOR_BAND}, i 0x00965534, i 0x00FFFFFF, i 0x00C8C8C8, i ${QEL_COLOR_BAND}, i 0x00808080, i 0x0030A0E8, i 1, i 5) i .s'
-      !insertmacro _QelSkinCheck StyleButton
+      Push $3
+      Call QelStyleButton
     ${EndIf}
   ${LoopUntil} $1 == ""
   Pop $3
   Pop $2
   Pop $1
   Pop $0
+FunctionEnd
+
+; ${QelSkinButton} BUTTON: one flat rounded push button, given by its window.
+!macro QelSkinButton BUTTON
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  Push ${BUTTON}
+  Call QelStyleButton
+  ${EndIf}
+!macroend
+!define QelSkinButton "!insertmacro QelSkinButton"
+
+; Stack in: a button window.
+Function QelStyleButton
+  Exch $3
+  ${If} $3 == 0
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: StyleButton: no such button" ${|}
+  ${Else}
+      System::Call '$PLUGINSDIR\qelskin.dll::StyleButton(p r3, i ${QEL_COLOR_BAND}, i 0x00965534, i 0x00FFFFFF, i 0x00C8C8C8, i ${QEL_COLOR_BAND}, i 0x00808080, i 0x0030A0E8, i 1, i 5) i .s'
+      !insertmacro _QelSkinCheck StyleButton
+  ${EndIf}
+  Pop $3
 FunctionEnd
 
 ; ${QelSkinInput} EDIT: a flat rounded frame around an edit field, its text centred.
@@ -755,6 +826,19 @@ FunctionEnd
   !insertmacro _QelSkinCheck StylePreviewProgress
   Push ${PAGE}
   Call QelLayoutProgress
+  ; NSIS's icon (a static with SS_ICON) would sit on the band.
+  StrCpy $QelOut 0
+  ${Do}
+    FindWindow $QelOut "Static" "" ${PAGE} $QelOut
+    ${IfThen} $QelOut == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetWindowLongW(p $QelOut, i -16) i .s'
+    Exch $QelIn
+    IntOp $QelIn $QelIn & 0x1F
+    ${If} $QelIn == 3
+      ShowWindow $QelOut ${SW_HIDE}
+    ${EndIf}
+    Pop $QelIn
+  ${Loop}
   ${EndIf}
 !macroend
 !define QelSkinProgressPage "!insertmacro QelSkinProgressPage"
