@@ -1,0 +1,193 @@
+; An installer that delivers one release with qelfetch.dll and looks the part with qelskin.dll.
+;
+; Build:  makensis -DQEL_MANIFEST=<manifest.ini> -DQEL_BIN=<folder with both DLLs>
+;                  -DQEL_OUTFILE=<setup.exe> [-DQEL_TARGET=amd64-unicode] example.nsi
+;         The manifest is embedded. QEL_TARGET defaults to x86-unicode (32-bit DLLs in QEL_BIN).
+; Run:    setup.exe [/S] [/LOG=<file>] [/D=<folder>]
+;         With a Url in the manifest the package is downloaded into the plug-ins folder; without
+;         one the installer uses application.cab in its own folder.
+;         /LOG=<file> writes the failure or cancel line there (UTF-16LE), in silent mode too.
+; Result: exit code 0 when every entry is installed under its Name, 1 when the user cancelled,
+;         2 when the delivery or placing a file failed. Nothing stays behind.
+
+Unicode true
+
+!ifndef QEL_MANIFEST
+  !error "example.nsi: give the release manifest with -DQEL_MANIFEST=<manifest.ini>"
+!endif
+!ifndef QEL_BIN
+  !error "example.nsi: give the folder with qelfetch.dll and qelskin.dll with -DQEL_BIN=<folder>"
+!endif
+!ifndef QEL_OUTFILE
+  !error "example.nsi: give the installer to write with -DQEL_OUTFILE=<setup.exe>"
+!endif
+!if ! /FileExists "${QEL_MANIFEST}"
+  !error "example.nsi: the manifest ${QEL_MANIFEST} does not exist"
+!endif
+!ifndef QEL_TARGET
+  !define QEL_TARGET x86-unicode
+!endif
+Target ${QEL_TARGET}
+
+Name "示例应用"
+Caption " "
+OutFile "${QEL_OUTFILE}"
+!if ${QEL_TARGET} == amd64-unicode
+  InstallDir "$PROGRAMFILES64\示例应用"
+!else
+  InstallDir "$PROGRAMFILES\示例应用"
+!endif
+RequestExecutionLevel user
+ManifestDPIAware true
+; The common-controls 6 manifest: without it push buttons send no custom draw.
+XPStyle on
+BrandingText " "
+ShowInstDetails nevershow
+DirText "选择安装位置：" "安装文件夹" "浏览…"
+MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
+InstallButtonText "安装(&I)"
+CompletedText "完成"
+
+!include "qel.nsh"
+!include nsDialogs.nsh
+!include FileFunc.nsh
+
+Var Result
+Var LogFile
+Var Page
+Var Title
+Var Body
+Var Note
+Var Yes
+Var No
+
+Page custom WelcomeShow
+Page directory "" DirectoryShow
+Page instfiles "" ProgressShow
+Page custom FinishShow
+
+Function .onInit
+  ${QelFiles} "${QEL_BIN}"
+  ${QelPictureFile} "band.bmp"
+  File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
+  StrCpy $Result 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LOG=" $LogFile
+  ${IfThen} ${Errors} ${|} StrCpy $LogFile "" ${|}
+FunctionEnd
+
+Function .onGUIInit
+  ${QelSkinBegin}
+FunctionEnd
+
+Function .onGUIEnd
+  ${QelSkinEnd}
+FunctionEnd
+
+Function .onUserAbort
+  ; During the delivery Cancel stops it; the section then ends the install with code 1.
+  ${QelCancel} $0
+  ${IfThen} $0 == 1 ${|} Abort ${|}
+FunctionEnd
+
+Function .onInstFailed
+  ${If} $Result == 1
+    ; A cancel closes the installer: Cancel reads "Close" after an abort.
+    GetDlgItem $0 $HWNDPARENT 2
+    EnableWindow $0 1
+    System::Call 'user32::PostMessageW(p $HWNDPARENT, i ${WM_COMMAND}, p 2, p 0)'
+  ${Else}
+    ${QelSkinFailure} $QelFailure
+  ${EndIf}
+FunctionEnd
+
+Function WelcomeShow
+  nsDialogs::Create 1018
+  Pop $Page
+  ${NSD_CreateLabel} 0 0 100% 12u "欢迎安装示例应用"
+  Pop $Title
+  ${NSD_CreateLabel} 0 14u 100% 24u "从服务器下载应用包， 校验后安装。"
+  Pop $Body
+  ${NSD_CreateLabel} 0 40u 100% 12u "安装中可随时取消。"
+  Pop $Note
+  ${NSD_CreateButton} 0 56u 56u 14u "开始安装"
+  Pop $Yes
+  ${NSD_OnClick} $Yes WelcomeYes
+  ${NSD_CreateButton} 60u 56u 36u 14u "退出"
+  Pop $No
+  ${NSD_OnClick} $No WelcomeNo
+  ${QelSkinPage} $Page
+  ${QelSkinButton} $Yes
+  ${QelSkinButton} $No
+  ${QelSkinPrompt} $Page $Title $Body $Note $Yes $No
+  ; The prompt's buttons lead on; NSIS's own are hidden on this page.
+  GetDlgItem $0 $HWNDPARENT 1
+  ShowWindow $0 ${SW_HIDE}
+  GetDlgItem $0 $HWNDPARENT 3
+  ShowWindow $0 ${SW_HIDE}
+  nsDialogs::Show
+  GetDlgItem $0 $HWNDPARENT 1
+  ShowWindow $0 ${SW_SHOW}
+  GetDlgItem $0 $HWNDPARENT 3
+  ShowWindow $0 ${SW_SHOW}
+FunctionEnd
+
+Function WelcomeYes
+  SendMessage $HWNDPARENT 0x408 1 0
+FunctionEnd
+
+Function WelcomeNo
+  SendMessage $HWNDPARENT ${WM_COMMAND} 2 0
+FunctionEnd
+
+Function DirectoryShow
+  FindWindow $Page "#32770" "" $HWNDPARENT
+  ${QelSkinPage} $Page
+  ${QelSkinButtons} $Page "1001"
+  GetDlgItem $0 $Page 1019
+  ${QelSkinInput} $0
+FunctionEnd
+
+Function ProgressShow
+  FindWindow $Page "#32770" "" $HWNDPARENT
+  ${QelSkinProgressPage} $Page
+FunctionEnd
+
+Function FinishShow
+  nsDialogs::Create 1018
+  Pop $Page
+  ${NSD_CreateLabel} 0 30u 100% 12u "示例应用已安装完成。"
+  Pop $Title
+  ${NSD_CreateLabel} 0 46u 100% 24u "$INSTDIR"
+  Pop $Body
+  ${QelSkinPage} $Page
+  GetDlgItem $0 $HWNDPARENT 1
+  SendMessage $0 ${WM_SETTEXT} 0 "STR:完成(&F)"
+  GetDlgItem $0 $HWNDPARENT 2
+  ShowWindow $0 ${SW_HIDE}
+  GetDlgItem $0 $HWNDPARENT 3
+  ShowWindow $0 ${SW_HIDE}
+  nsDialogs::Show
+FunctionEnd
+
+Section "-deliver"
+  ; NSIS's own texts stay in the (hidden) details; the status line shows the delivery's.
+  SetDetailsPrint listonly
+  ReadINIStr $1 "$PLUGINSDIR\manifest.ini" "Package" "Url"
+  ${If} $1 == ""
+    StrCpy $2 "$EXEDIR\application.cab"
+  ${Else}
+    StrCpy $2 "$PLUGINSDIR\application.cab"
+  ${EndIf}
+  ${QelInstall} "$PLUGINSDIR\manifest.ini" $2 $QelStatusControl $QelBarControl $Result
+  ${If} $Result != 0
+    SetErrorLevel $Result
+    ${If} $LogFile != ""
+      FileOpen $0 $LogFile w
+      FileWriteUTF16LE /BOM $0 "$QelFailure$\r$\n"
+      FileClose $0
+    ${EndIf}
+    Abort
+  ${EndIf}
+SectionEnd

@@ -1,0 +1,921 @@
+; qel.nsh: qelfetch.dll (payload delivery) and qelskin.dll (the dialogs' look) for NSIS 3 scripts.
+;
+; Needs `Unicode true`. Both DLLs are extracted into $PLUGINSDIR and called through the System
+; plug-in with their plain export names. Handles are `p`, so one script builds x86-unicode and
+; amd64-unicode installers (give the matching DLLs to ${QelFiles}).
+;
+; Reference (every macro is also described where it is defined):
+;   ${QelFiles} BIN_FOLDER              .onInit: put both DLLs into $PLUGINSDIR (checked when built)
+;   ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT
+;                                       a section: one delivery, then every entry moved to
+;                                       $INSTDIR\<Name>; RESULT 0 installed, 1 cancelled, 2 failed
+;                                       ($QelFailure holds the failure line)
+;   ${QelCancel} RESULT                 .onUserAbort: cancels a running delivery (RESULT 1: Abort
+;                                       there so the installer stays until the section has closed
+;                                       the job), RESULT 0 when nothing runs
+;   ${QelCheckManifestNames} MANIFEST RESULT
+;                                       "" when every Name is a plain path inside $INSTDIR, else
+;                                       the first unsafe Name's line
+;   ${QelSkinBegin} PICTURE_FILE        .onGUIInit: colours, caption, frame, font, band picture
+;   ${QelSkinPage} PAGE                 a page's show callback: page background, font
+;   ${QelSkinButtons} WINDOW "ID ..."   push buttons of WINDOW by control id
+;   ${QelSkinButton} BUTTON             one push button by its window
+;   ${QelSkinInput} EDIT                a flat edit frame
+;   ${QelSkinPrompt} PAGE T1 T2 T3 B1 B2  the prompt card on a custom page
+;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, laid out
+;                                       right of the band; sets $QelStatusControl/$QelBarControl
+;   ${QelSkinFailure} TEXT              the failure page on the main window
+;   ${QelSkinEnd}                       .onGUIEnd: font and picture freed, qelskin.dll unloaded
+;
+; Threads: ${QelInstall} runs on the section's thread (it sleeps between polls); every skin
+; macro runs on the UI thread (.onGUIInit, page show callbacks, .onGUIEnd). ${QelCancel} may be
+; called from the UI thread while the section runs.
+;
+; Unloading: System keeps a DLL loaded until a call carries `?u`. The include makes that call
+; once per DLL: qelfetch.dll on the PayloadClose of the last open job, qelskin.dll in
+; ${QelSkinEnd}, after the main window is gone. NSIS can then delete $PLUGINSDIR at exit.
+
+!ifndef QEL_NSH_INCLUDED
+!define QEL_NSH_INCLUDED
+
+!ifndef NSIS_UNICODE
+  !error "qel.nsh: add 'Unicode true' to the script: an ANSI installer turns every Chinese text and path into '?'"
+!endif
+
+!include LogicLib.nsh
+!include WinMessages.nsh
+
+!define QEL_WM_PREVIEW_SETPOS 0x8001
+!define QEL_PHASE_READY 5
+!define QEL_PHASE_FAILED 6
+!define QEL_PHASE_CANCELLED 7
+!ifndef QEL_POLL_MS
+  !define QEL_POLL_MS 200
+!endif
+
+; Colours of the look (COLORREF 0x00BBGGRR); define them before the !include to change them.
+!ifndef QEL_COLOR_BASE
+  !define QEL_COLOR_BASE 0x00EEF2F4
+!endif
+!ifndef QEL_COLOR_BAND
+  !define QEL_COLOR_BAND 0x006B3B24
+!endif
+!ifndef QEL_COLOR_PICTURE
+  !define QEL_COLOR_PICTURE 0x0070C0E8
+!endif
+!ifndef QEL_COLOR_TEXT
+  !define QEL_COLOR_TEXT 0x001E1E1E
+!endif
+!ifndef QEL_FONT_FACE
+  !define QEL_FONT_FACE "Microsoft YaHei UI"
+!endif
+!ifndef QEL_FONT_POINTS
+  !define QEL_FONT_POINTS 9
+!endif
+; Width of the left band, in dialog units of the page.
+!ifndef QEL_BAND_DU
+  !define QEL_BAND_DU 90
+!endif
+
+Var QelFailure        ; the failure line of the last ${QelInstall} ("" after success)
+Var QelJob            ; the running job's handle, 0 when none
+Var QelJobsOpen       ; jobs started and not yet closed
+Var QelCancelAsked    ; 1 once the user asked to cancel
+Var QelStatusControl  ; window for the status text (0: none)
+Var QelBarControl     ; frozen progress bar for the percentage (0: none)
+Var QelSkinLoaded     ; 1 once qelskin.dll has been called
+Var QelFont
+Var QelPicture
+
+; ---------------------------------------------------------------------------------------------
+; ${QelFiles} BIN_FOLDER: extracts qelfetch.dll and qelskin.dll from BIN_FOLDER (on the build
+; machine) into $PLUGINSDIR. Call it in .onInit. The build stops when either DLL is missing.
+!macro QelFiles BIN
+  !if ! /FileExists "${BIN}/qelfetch.dll"
+    !error "qel.nsh: ${BIN}/qelfetch.dll does not exist"
+  !endif
+  !if ! /FileExists "${BIN}/qelskin.dll"
+    !error "qel.nsh: ${BIN}/qelskin.dll does not exist"
+  !endif
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\qelfetch.dll" "${BIN}/qelfetch.dll"
+  File "/oname=$PLUGINSDIR\qelskin.dll" "${BIN}/qelskin.dll"
+  StrCpy $QelJob 0
+  StrCpy $QelJobsOpen 0
+  StrCpy $QelCancelAsked 0
+  StrCpy $QelSkinLoaded 0
+  StrCpy $QelFont 0
+  StrCpy $QelPicture 0
+  StrCpy $QelFailure ""
+  ${IfThen} $QelStatusControl == "" ${|} StrCpy $QelStatusControl 0 ${|}
+  ${IfThen} $QelBarControl == "" ${|} StrCpy $QelBarControl 0 ${|}
+!macroend
+!define QelFiles "!insertmacro QelFiles"
+
+
+; Internal functions take their input in $QelIn (and $QelIn2) and leave their result in
+; $QelOut; they keep every register as they found it.
+Var QelIn
+Var QelIn2
+Var QelOut
+
+; ---------------------------------------------------------------------------------------------
+; Names. A Name is installed as $INSTDIR\<Name> only when it is a plain relative path: 1 to 240
+; characters, no drive or ':', no leading '\' or '/', no empty, '.' or '..' component, no
+; component ending in a dot or a space, no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+; CONIN$, CONOUT$, CLOCK$, also with an extension such as "nul.txt"), none of < > " | ? * and no
+; CR, LF or tab. '/' is taken as '\'.
+
+; $QelIn: a name. $QelOut: the name with '\' separators, or "" when it is unsafe.
+Function QelSafeName
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $0 $QelIn
+  StrCpy $5 ""  ; result
+  StrCpy $1 0   ; position
+  StrCpy $3 ""  ; component so far
+  StrCpy $4 ""  ; normalised name so far
+  StrLen $2 $0
+  ${If} $2 == 0
+  ${OrIf} $2 > 240
+    Goto qel_name_end
+  ${EndIf}
+  qel_name_loop:
+    StrCpy $2 $0 1 $1
+    ${If} $2 == "\"
+    ${OrIf} $2 == "/"
+    ${OrIf} $2 == ""
+      ${IfThen} $3 == "" ${|} Goto qel_name_end ${|}
+      Push $2
+      StrCpy $2 $3 1 -1
+      ${If} $2 == "."
+      ${OrIf} $2 == " "
+        Pop $2
+        Goto qel_name_end
+      ${EndIf}
+      StrCpy $QelIn $3
+      Call QelIsDeviceName
+      Pop $2
+      ${IfThen} $QelOut == 1 ${|} Goto qel_name_end ${|}
+      ${If} $2 == ""
+        StrCpy $5 "$4$3"
+        Goto qel_name_end
+      ${EndIf}
+      StrCpy $4 "$4$3\"
+      StrCpy $3 ""
+    ${Else}
+      ${If} $2 == ":"
+      ${OrIf} $2 == "<"
+      ${OrIf} $2 == ">"
+      ${OrIf} $2 == '"'
+      ${OrIf} $2 == "|"
+      ${OrIf} $2 == "?"
+      ${OrIf} $2 == "*"
+      ${OrIf} $2 == "$\r"
+      ${OrIf} $2 == "$\n"
+      ${OrIf} $2 == "$\t"
+        Goto qel_name_end
+      ${EndIf}
+      StrCpy $3 "$3$2"
+    ${EndIf}
+    IntOp $1 $1 + 1
+    Goto qel_name_loop
+  qel_name_end:
+  StrCpy $QelOut $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: one component. $QelOut: 1 when Windows takes it for a device, else 0.
+Function QelIsDeviceName
+  Push $0
+  Push $1
+  Push $2
+  ; The device part is the text before the first dot, trailing spaces trimmed.
+  StrCpy $0 $QelIn
+  StrCpy $1 0
+  qel_dev_scan:
+    StrCpy $2 $0 1 $1
+    ${If} $2 != ""
+    ${AndIf} $2 != "."
+      IntOp $1 $1 + 1
+      Goto qel_dev_scan
+    ${EndIf}
+  StrCpy $0 $0 $1
+  qel_dev_trim:
+    StrCpy $2 $0 1 -1
+    ${If} $2 == " "
+      StrCpy $0 $0 -1
+      Goto qel_dev_trim
+    ${EndIf}
+  StrCpy $QelOut 0
+  ; StrCmp (behind ==) ignores case, as Windows does for device names.
+  ${If} $0 == "CON"
+  ${OrIf} $0 == "PRN"
+  ${OrIf} $0 == "AUX"
+  ${OrIf} $0 == "NUL"
+  ${OrIf} $0 == "CONIN$$"
+  ${OrIf} $0 == "CONOUT$$"
+  ${OrIf} $0 == "CLOCK$$"
+    StrCpy $QelOut 1
+  ${Else}
+    StrLen $2 $0
+    StrCpy $1 $0 3
+    ${If} $1 != "COM"
+    ${AndIf} $1 != "LPT"
+      StrCpy $2 0
+    ${EndIf}
+    ${If} $2 == 4
+      StrCpy $2 $0 1 3
+      ${If} $2 != "0"
+        IntOp $1 $2 + 0
+        ${IfThen} "$1" == "$2" ${|} StrCpy $QelOut 1 ${|}
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: manifest path. $QelOut: "" when Count is 1 to 256 and every Name is safe and unique
+; (without regard to case, as on Windows), else one line naming the first fault.
+Function QelCheckNames
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $0 $QelIn
+  StrCpy $5 ""
+  ReadINIStr $1 $0 "Package" "Count"
+  IntOp $2 $1 + 0
+  ${If} "$2" != "$1"
+  ${OrIf} $1 < 1
+  ${OrIf} $1 > 256
+    StrCpy $5 "应用包发布清单无效。"
+    Goto qel_check_end
+  ${EndIf}
+  StrCpy $2 0
+  ${DoWhile} $2 < $1
+    ReadINIStr $QelIn $0 "$2" "Name"
+    StrCpy $4 $QelIn
+    Call QelSafeName
+    ${If} $QelOut == ""
+      StrCpy $5 "发布清单中的文件名不能安装：$4"
+      Goto qel_check_end
+    ${EndIf}
+    StrCpy $4 $QelOut
+    StrCpy $3 0
+    ${DoWhile} $3 < $2
+      ReadINIStr $QelIn $0 "$3" "Name"
+      Call QelSafeName
+      ${If} $QelOut == $4
+        StrCpy $5 "发布清单中的文件名重复：$4"
+        Goto qel_check_end
+      ${EndIf}
+      IntOp $3 $3 + 1
+    ${Loop}
+    IntOp $2 $2 + 1
+  ${Loop}
+  qel_check_end:
+  StrCpy $QelOut $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ${QelCheckManifestNames} MANIFEST RESULT: RESULT is "" or the line naming the first fault.
+!macro QelCheckManifestNames MANIFEST RESULT
+  StrCpy $QelIn "${MANIFEST}"
+  Call QelCheckNames
+  StrCpy ${RESULT} $QelOut
+!macroend
+!define QelCheckManifestNames "!insertmacro QelCheckManifestNames"
+
+; $QelIn: a relative name with '\' separators. Removes each of its parent folders under
+; $INSTDIR that is empty, deepest first, then $INSTDIR itself when empty.
+Function QelRemoveEmptyParents
+  Push $0
+  Push $1
+  Push $2
+  StrCpy $0 $QelIn
+  StrLen $1 $0
+  ${DoWhile} $1 > 0
+    IntOp $1 $1 - 1
+    StrCpy $2 $0 1 $1
+    ${If} $2 == "\"
+      StrCpy $2 $0 $1
+      RMDir "$INSTDIR\$2"
+    ${EndIf}
+  ${Loop}
+  RMDir "$INSTDIR"
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ---------------------------------------------------------------------------------------------
+; The host's step after a ready delivery: entry i lies in WORK\000i and becomes $INSTDIR\<Name>.
+; $QelIn: manifest, $QelIn2: work directory. $QelOut: "" or the failure line. Every Name is
+; checked before the first file is placed; on a failure every file already placed is removed
+; again, with the folders that became empty.
+Function QelTakeFiles
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  StrCpy $0 $QelIn
+  StrCpy $1 $QelIn2
+  Call QelCheckNames
+  StrCpy $5 $QelOut
+  ${If} $5 != ""
+    Goto qel_take_end
+  ${EndIf}
+  ReadINIStr $2 $0 "Package" "Count"
+  StrCpy $3 0
+  StrCpy $4 ""
+  ClearErrors
+  CreateDirectory "$INSTDIR"
+  ${If} ${Errors}
+    StrCpy $5 "无法创建安装文件夹：$INSTDIR"
+    Goto qel_take_end
+  ${EndIf}
+  ${DoWhile} $3 < $2
+    ReadINIStr $QelIn $0 "$3" "Name"
+    Call QelSafeName
+    StrCpy $4 $QelOut
+    IntFmt $6 "%04d" $3
+    StrCpy $6 "$1\$6"
+    ; The folder part of the name: everything before the last '\'.
+    StrLen $7 $4
+    ${DoWhile} $7 > 0
+      IntOp $7 $7 - 1
+      StrCpy $QelOut $4 1 $7
+      ${If} $QelOut == "\"
+        StrCpy $QelOut $4 $7
+        ClearErrors
+        CreateDirectory "$INSTDIR\$QelOut"
+        ${If} ${Errors}
+          StrCpy $5 "无法创建安装文件夹：$INSTDIR\$QelOut"
+          Goto qel_take_undo
+        ${EndIf}
+        ${Break}
+      ${EndIf}
+    ${Loop}
+    ${If} ${FileExists} "$INSTDIR\$4\*.*"
+      StrCpy $5 "安装位置已有同名文件夹：$INSTDIR\$4"
+      Goto qel_take_undo
+    ${EndIf}
+    Delete "$INSTDIR\$4"
+    ${If} ${FileExists} "$INSTDIR\$4"
+      StrCpy $5 "无法替换已有的文件：$INSTDIR\$4"
+      Goto qel_take_undo
+    ${EndIf}
+    ; Rename is MoveFile: a move on one volume, a copy and delete across volumes. Should that
+    ; still fail, a plain copy is made (the work directory goes with the job).
+    ClearErrors
+    Rename "$6" "$INSTDIR\$4"
+    ${If} ${Errors}
+      ClearErrors
+      CopyFiles /SILENT /FILESONLY "$6" "$INSTDIR\$4"
+      ${If} ${Errors}
+      ${OrIfNot} ${FileExists} "$INSTDIR\$4"
+        Delete "$INSTDIR\$4"
+        StrCpy $5 "无法将文件安装到：$INSTDIR\$4"
+        Goto qel_take_undo
+      ${EndIf}
+    ${EndIf}
+    IntOp $3 $3 + 1
+  ${Loop}
+  Goto qel_take_end
+  qel_take_undo:
+    ; Folders made for the entry that failed, then the $3 entries placed before it.
+    StrCpy $QelIn $4
+    Call QelRemoveEmptyParents
+    ${DoWhile} $3 > 0
+      IntOp $3 $3 - 1
+      ReadINIStr $QelIn $0 "$3" "Name"
+      Call QelSafeName
+      Delete "$INSTDIR\$QelOut"
+      StrCpy $QelIn $QelOut
+      Call QelRemoveEmptyParents
+    ${Loop}
+  qel_take_end:
+  StrCpy $QelOut $5
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ---------------------------------------------------------------------------------------------
+; ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT, in a section (the section's thread):
+; starts a delivery of MANIFEST with the package at PACKAGE (downloaded there when the manifest
+; has a Url, which must then not exist; else the file the installer placed there), polls it
+; every QEL_POLL_MS ms, shows its text in window STATUS and its percentage in the frozen bar BAR
+; (0 for none of either), takes every entry into $INSTDIR\<Name> when it ends ready, and closes
+; the job. The work directory is $PLUGINSDIR\qelwork. RESULT: 0 installed, 1 cancelled (by
+; ${QelCancel}), 2 failed; $QelFailure then holds the failure line (also in the details).
+; Nothing of the release stays in $INSTDIR after 1 or 2.
+!macro QelInstall MANIFEST PACKAGE STATUS BAR RESULT
+  Push "${BAR}"
+  Push "${STATUS}"
+  StrCpy $QelIn2 "${PACKAGE}"
+  StrCpy $QelIn "${MANIFEST}"
+  Pop $QelStatusControl
+  Pop $QelBarControl
+  Call QelInstallRelease
+  StrCpy ${RESULT} $QelOut
+!macroend
+!define QelInstall "!insertmacro QelInstall"
+
+Function QelInstallRelease
+  Push $0 ; manifest
+  Push $1 ; package
+  Push $2 ; work directory
+  Push $3 ; status text
+  Push $4 ; result
+  Push $5 ; job
+  Push $6 ; phase
+  Push $7 ; percent
+  Push $8 ; poll result
+  Push $9
+  StrCpy $0 $QelIn
+  StrCpy $1 $QelIn2
+  StrCpy $QelFailure ""
+  StrCpy $4 2
+  ${IfNot} ${FileExists} "$PLUGINSDIR\qelfetch.dll"
+    StrCpy $QelFailure "qel.nsh: qelfetch.dll is not in $$PLUGINSDIR; QelFiles was not called in .onInit"
+    Goto qel_install_end
+  ${EndIf}
+  ${If} $QelJob != 0
+    StrCpy $QelFailure "qel.nsh: a delivery is already running"
+    Goto qel_install_end
+  ${EndIf}
+  ; Names are checked before anything is fetched, and again before the files are placed.
+  StrCpy $QelIn $0
+  Call QelCheckNames
+  ${If} $QelOut != ""
+  ${AndIf} $QelOut != "应用包发布清单无效。"
+    StrCpy $QelFailure $QelOut
+    Goto qel_install_end
+  ${EndIf}
+  StrCpy $2 "$PLUGINSDIR\qelwork"
+  ${If} ${FileExists} "$2\*.*"
+    RMDir /r "$2"
+  ${EndIf}
+  StrCpy $QelCancelAsked 0
+  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadStart(w r0, w r1, w r2) p .r5"
+  ${If} $5 == "error"
+    StrCpy $QelFailure "qel.nsh: qelfetch.dll cannot be loaded or lacks PayloadStart (a DLL for another processor?)"
+    Goto qel_install_end
+  ${EndIf}
+  ${If} $5 == 0
+    StrCpy $QelFailure "qel.nsh: PayloadStart refused the paths (null or 1024 units and longer)"
+    Goto qel_install_end
+  ${EndIf}
+  StrCpy $QelJob $5
+  IntOp $QelJobsOpen $QelJobsOpen + 1
+  ; NSIS disables Cancel while sections run; the delivery can be cancelled at every phase.
+  ${If} $HWNDPARENT != 0
+    GetDlgItem $9 $HWNDPARENT 2
+    EnableWindow $9 1
+  ${EndIf}
+  StrCpy $6 0
+  ${Do}
+    Sleep ${QEL_POLL_MS}
+    ${If} $QelCancelAsked == 1
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
+    ${EndIf}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p r5, *i .r6, *i .r7, w .r3, i ${NSIS_MAX_STRLEN}) i .r8"
+    ${If} $8 != 1
+      StrCpy $QelFailure "qel.nsh: PayloadPoll failed ($8)"
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
+      StrCpy $6 ${QEL_PHASE_FAILED}
+      ${Break}
+    ${EndIf}
+    ${If} $QelStatusControl != 0
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$3"
+    ${EndIf}
+    ${If} $QelBarControl != 0
+      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $7 0
+    ${EndIf}
+  ${LoopUntil} $6 >= ${QEL_PHASE_READY}
+  ${If} $6 == ${QEL_PHASE_READY}
+    StrCpy $QelIn $0
+    StrCpy $QelIn2 $2
+    Call QelTakeFiles
+    ${If} $QelOut == ""
+      StrCpy $4 0
+    ${Else}
+      StrCpy $QelFailure $QelOut
+    ${EndIf}
+  ${ElseIf} $6 == ${QEL_PHASE_CANCELLED}
+    StrCpy $4 1
+    StrCpy $QelFailure $3
+  ${ElseIf} $QelFailure == ""
+    StrCpy $QelFailure $3
+  ${EndIf}
+  ; Close the job; the last open job's close also unloads qelfetch.dll (?u).
+  IntOp $QelJobsOpen $QelJobsOpen - 1
+  StrCpy $QelJob 0
+  ${If} $QelJobsOpen == 0
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8 ?u"
+  ${Else}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
+  ${EndIf}
+  ${If} $8 != 1
+    ; The files placed into $INSTDIR are no longer where the job left them, and a job that
+    ; does not count moved files as gone reports that. The work directory lies in
+    ; $PLUGINSDIR, which NSIS removes at exit.
+    DetailPrint "qel.nsh: PayloadClose reported that not every file of the job was deleted"
+    RMDir /r "$2"
+  ${EndIf}
+  qel_install_end:
+  ${If} $4 != 0
+    DetailPrint $QelFailure
+  ${EndIf}
+  StrCpy $QelOut $4
+  Pop $9
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ${QelCancel} RESULT, on the UI thread (.onUserAbort): asks the running delivery to stop.
+; RESULT 1: a delivery was running; call Abort in .onUserAbort so the installer waits for the
+; section to close the job (${QelInstall} then returns 1). RESULT 0: nothing runs.
+; The section's thread makes the PayloadCancel call at its next poll, so the job is never
+; touched from the UI thread while the section may be closing it.
+!macro QelCancel RESULT
+  ${If} $QelJob != 0
+  ${AndIf} $QelJob != ""
+    StrCpy $QelCancelAsked 1
+    StrCpy ${RESULT} 1
+  ${Else}
+    StrCpy ${RESULT} 0
+  ${EndIf}
+!macroend
+!define QelCancel "!insertmacro QelCancel"
+
+; ---------------------------------------------------------------------------------------------
+; Skinning, on the UI thread. A failed call is recorded in $QelSkinFault (the first one only):
+; the look is never worth failing an install for, but the author can see what went wrong.
+; In a silent install (no window) every skin macro does nothing, so qelskin.dll is never
+; loaded where ${QelSkinEnd} (a .onGUIEnd step, which silent installs skip) cannot unload it.
+Var QelSkinFault
+
+!macro _QelSkinCheck NAME
+  Pop $QelOut
+  ${If} $QelOut == 0
+  ${OrIf} $QelOut == "error"
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: ${NAME} failed" ${|}
+  ${EndIf}
+!macroend
+
+; ${QelPictureFile} BMP: carries BMP (an 8-bit picture with a 256-entry colour table, on the
+; build machine) in the installer and extracts it for the band. Call it in .onInit after
+; ${QelFiles}. The build stops when the file is missing.
+!macro QelPictureFile BMP
+  !if ! /FileExists "${BMP}"
+    !error "qel.nsh: the band picture ${BMP} does not exist"
+  !endif
+  File "/oname=$PLUGINSDIR\qelband.bmp" "${BMP}"
+!macroend
+!define QelPictureFile "!insertmacro QelPictureFile"
+
+; ${QelSkinBegin}, in .onGUIInit: loads the band picture, colours the caption, makes the frame
+; a fixed tool window, makes the font for the window's DPI, skins the main window as a page
+; (the buttons find their page through their parents) and its buttons 1, 2 and 3, and hides the
+; branding text that NSIS would draw across the foot.
+!macro QelSkinBegin
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  StrCpy $QelSkinFault ""
+  System::Call 'user32::LoadImageW(p 0, w "$PLUGINSDIR\qelband.bmp", i 0, i 0, i 0, i 0x2010) p .s'
+  Pop $QelPicture
+  ${If} $QelPicture == 0
+    StrCpy $QelSkinFault "qel.nsh: the band picture cannot be loaded (QelPictureFile was not called in .onInit)"
+  ${EndIf}
+  System::Call '$PLUGINSDIR\qelskin.dll::StyleWindow(p $HWNDPARENT, i ${QEL_COLOR_BAND}, i 0x00FFFFFF) i .s'
+  !insertmacro _QelSkinCheck StyleWindow
+  System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
+  !insertmacro _QelSkinCheck StyleWindowFrame
+  System::Call '$PLUGINSDIR\qelskin.dll::FontForDpi(p $HWNDPARENT, p 0, w "${QEL_FONT_FACE}", i ${QEL_FONT_POINTS}, i 400) p .s'
+  Pop $QelFont
+  ${IfThen} $QelFont == 0 ${|} StrCpy $QelSkinFault "qel.nsh: FontForDpi failed" ${|}
+  !insertmacro QelSkinPage $HWNDPARENT
+  !insertmacro QelSkinButtons $HWNDPARENT "1 2 3"
+  GetDlgItem $QelOut $HWNDPARENT 1028
+  ShowWindow $QelOut ${SW_HIDE}
+  GetDlgItem $QelOut $HWNDPARENT 1256
+  ShowWindow $QelOut ${SW_HIDE}
+  GetDlgItem $QelOut $HWNDPARENT 1035
+  ShowWindow $QelOut ${SW_HIDE}
+  ${EndIf}
+!macroend
+!define QelSkinBegin "!insertmacro QelSkinBegin"
+
+; Sends the skin's font to every child of $QelIn.
+Function QelApplyFont
+  Push $0
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "" "" $QelIn $0
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    SendMessage $0 ${WM_SETFONT} $QelFont 1
+  ${Loop}
+  Pop $0
+FunctionEnd
+
+; $QelIn: a page (the main window or a page inside it). The band and the picture box are given
+; in dialog units of the main window from its left edge; a page inside it gets them shifted by
+; its own offset, so the band lines up across the main window and the page.
+Function QelStylePage
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  StrCpy $0 $QelIn
+  StrCpy $3 0 ; offset x, dialog units
+  StrCpy $4 0 ; offset y
+  ${If} $0 != $HWNDPARENT
+    System::Call '*(i 0, i 0) p .r1'
+    System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
+    System::Call '*$1(i .r5, i .r6)'
+    System::Free $1
+    System::Call '*(i 400, i 800, i 0, i 0) p .r1'
+    System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r1)'
+    System::Call '*$1(i .r2, i .r1)'
+    System::Free $1
+    ${If} $2 > 0
+    ${AndIf} $1 > 0
+      IntOp $3 $5 * 400
+      IntOp $3 $3 / $2
+      IntOp $4 $6 * 800
+      IntOp $4 $4 / $1
+    ${EndIf}
+  ${EndIf}
+  IntOp $1 ${QEL_BAND_DU} - $3
+  IntOp $2 12 - $3
+  ${IfThen} $2 < 0 ${|} StrCpy $2 0 ${|}
+  IntOp $5 16 - $4
+  ${IfThen} $5 < 0 ${|} StrCpy $5 0 ${|}
+  System::Call '$PLUGINSDIR\qelskin.dll::StylePage(p r0, p $QelPicture, i ${QEL_COLOR_BASE}, i ${QEL_COLOR_BAND}, i ${QEL_COLOR_PICTURE}, i r1, i r2, i r5, i 66, i 66, i 255) i .s'
+  !insertmacro _QelSkinCheck StylePage
+  ${If} $QelFont != 0
+    StrCpy $QelIn $0
+    Call QelApplyFont
+  ${EndIf}
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ${QelSkinPage} PAGE: the page's background, band, picture and waves, and the font on its
+; children. Call it in the page's show callback (and QelSkinBegin does it for the main window).
+!macro QelSkinPage PAGE
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  StrCpy $QelIn ${PAGE}
+  Call QelStylePage
+  ${EndIf}
+!macroend
+!define QelSkinPage "!insertmacro QelSkinPage"
+
+; ${QelSkinButtons} WINDOW "ID ID ...": flat rounded push buttons (ids separated by spaces).
+!macro QelSkinButtons WINDOW IDS
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  Push "${IDS}"
+  Push ${WINDOW}
+  Call QelStyleButtons
+  ${EndIf}
+!macroend
+!define QelSkinButtons "!insertmacro QelSkinButtons"
+
+Function QelStyleButtons
+  Exch $0 ; window
+  Exch
+  Exch $1 ; ids
+  Push $2
+  Push $3
+  ${Do}
+    ; The next id: text up to the first space.
+    StrCpy $2 0
+    ${Do}
+      StrCpy $3 $1 1 $2
+      ${IfThen} $3 == "" ${|} ${Break} ${|}
+      ${IfThen} $3 == " " ${|} ${Break} ${|}
+      IntOp $2 $2 + 1
+    ${Loop}
+    StrCpy $3 $1 $2
+    IntOp $2 $2 + 1
+    StrCpy $1 $1 "" $2
+    ${If} $3 != ""
+      GetDlgItem $3 $0 $3
+      Push $3
+      Call QelStyleButton
+    ${EndIf}
+  ${LoopUntil} $1 == ""
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ${QelSkinButton} BUTTON: one flat rounded push button, given by its window.
+!macro QelSkinButton BUTTON
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  Push ${BUTTON}
+  Call QelStyleButton
+  ${EndIf}
+!macroend
+!define QelSkinButton "!insertmacro QelSkinButton"
+
+; Stack in: a button window.
+Function QelStyleButton
+  Exch $3
+  ${If} $3 == 0
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: StyleButton: no such button" ${|}
+  ${Else}
+      System::Call '$PLUGINSDIR\qelskin.dll::StyleButton(p r3, i ${QEL_COLOR_BAND}, i 0x00965534, i 0x00FFFFFF, i 0x00C8C8C8, i ${QEL_COLOR_BAND}, i 0x00808080, i 0x0030A0E8, i 1, i 5) i .s'
+      !insertmacro _QelSkinCheck StyleButton
+  ${EndIf}
+  Pop $3
+FunctionEnd
+
+; ${QelSkinInput} EDIT: a flat rounded frame around an edit field, its text centred.
+!macro QelSkinInput EDIT
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  System::Call '$PLUGINSDIR\qelskin.dll::FontLineHeight(p ${EDIT}, p $QelFont) i .s'
+  Pop $QelOut
+  System::Call '$PLUGINSDIR\qelskin.dll::StyleInput(p ${EDIT}, i ${QEL_COLOR_BASE}, i 0x00FFFFFF, i 0x00BCB4B0, i ${QEL_COLOR_BAND}, i 4, i $QelOut) i .s'
+  !insertmacro _QelSkinCheck StyleInput
+  ${EndIf}
+!macroend
+!define QelSkinInput "!insertmacro QelSkinInput"
+
+; ${QelSkinPrompt} PAGE TITLE BODY NOTE BUTTON1 BUTTON2: the prompt card on a skinned custom
+; page; the three texts (1 to 511 characters each) and the two buttons must be its children.
+!macro QelSkinPrompt PAGE T1 T2 T3 B1 B2
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  System::Call '$PLUGINSDIR\qelskin.dll::StylePrompt(p ${PAGE}, p ${T1}, p ${T2}, p ${T3}, p ${B1}, p ${B2}, i 1, i 8) i .s'
+  !insertmacro _QelSkinCheck StylePrompt
+  ${EndIf}
+!macroend
+!define QelSkinPrompt "!insertmacro QelSkinPrompt"
+
+; ${QelSkinProgressPage} PAGE, in the install-files page's show callback: skins the page, hides
+; the details list and button for good, freezes the bar for the delivery's percentage, moves the
+; status line and the bar right of the band, and names them for ${QelInstall}: $QelStatusControl
+; and $QelBarControl.
+!macro QelSkinProgressPage PAGE
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  !insertmacro QelSkinPage ${PAGE}
+  System::Call '$PLUGINSDIR\qelskin.dll::HideProgressDetails(p ${PAGE}) i .s'
+  !insertmacro _QelSkinCheck HideProgressDetails
+  GetDlgItem $QelBarControl ${PAGE} 1004
+  GetDlgItem $QelStatusControl ${PAGE} 1006
+  System::Call '$PLUGINSDIR\qelskin.dll::StylePreviewProgress(p $QelBarControl) i .s'
+  !insertmacro _QelSkinCheck StylePreviewProgress
+  Push ${PAGE}
+  Call QelLayoutProgress
+  ; NSIS's icon (a static with SS_ICON) would sit on the band.
+  StrCpy $QelOut 0
+  ${Do}
+    FindWindow $QelOut "Static" "" ${PAGE} $QelOut
+    ${IfThen} $QelOut == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetWindowLongW(p $QelOut, i -16) i .s'
+    Exch $QelIn
+    IntOp $QelIn $QelIn & 0x1F
+    ${If} $QelIn == 3
+      ShowWindow $QelOut ${SW_HIDE}
+    ${EndIf}
+    Pop $QelIn
+  ${Loop}
+  ${EndIf}
+!macroend
+!define QelSkinProgressPage "!insertmacro QelSkinProgressPage"
+
+; Stack in: the progress page. Status line at (band + 10, 60) and bar at (band + 10, 76) dialog
+; units, both reaching 10 units short of the right edge.
+Function QelLayoutProgress
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  ; $2 left edge, $3 status top, $4 margin, $5 bar top, all in pixels of this dialog.
+  System::Call '*(i ${QEL_BAND_DU}, i 60, i 10, i 76) p .r1'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r1)'
+  System::Call '*$1(i .r2, i .r3, i .r4, i .r5)'
+  System::Free $1
+  IntOp $2 $2 + $4
+  System::Call '*(i, i, i, i) p .r1'
+  System::Call 'user32::GetClientRect(p r0, p r1)'
+  System::Call '*$1(i, i, i .r6, i)'
+  System::Free $1
+  IntOp $6 $6 - $2
+  IntOp $6 $6 - $4
+  System::Call 'user32::SetWindowPos(p $QelStatusControl, p 0, i r2, i r3, i r6, i 20, i 0x14)'
+  System::Call 'user32::SetWindowPos(p $QelBarControl, p 0, i r2, i r5, i r6, i 14, i 0x14)'
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; ${QelSkinFailure} TEXT, on the UI thread (for example in .onInstFailed): the main window
+; becomes the failure page: NSIS's buttons hidden for good, one close button, the failure text.
+!macro QelSkinFailure TEXT
+  ${IfNot} ${Silent}
+  ${AndIf} $HWNDPARENT != 0
+  StrCpy $QelSkinLoaded 1
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .s'
+  Pop $QelOut
+  ${If} $QelOut == 0
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
+  ${Else}
+    SendMessage $QelOut ${WM_SETFONT} $QelFont 1
+    !insertmacro QelSkinButtons $HWNDPARENT "28945"
+  ${EndIf}
+  StrCpy $QelIn "${TEXT}"
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p $HWNDPARENT, p $QelFont, w "$QelIn") p .s'
+  Pop $QelOut
+  ${If} $QelOut == 0
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
+  ${EndIf}
+  ${EndIf}
+!macroend
+!define QelSkinFailure "!insertmacro QelSkinFailure"
+
+; ${QelSkinEnd}, in .onGUIEnd (the main window and every skinned window are gone): deletes the
+; font and the picture and unloads qelskin.dll (?u), once.
+!macro QelSkinEnd
+  ${If} $QelSkinLoaded == 1
+    StrCpy $QelSkinLoaded 0
+    ${If} $QelFont != 0
+      System::Call 'gdi32::DeleteObject(p $QelFont)'
+      StrCpy $QelFont 0
+    ${EndIf}
+    ${If} $QelPicture != 0
+      System::Call 'gdi32::DeleteObject(p $QelPicture)'
+      StrCpy $QelPicture 0
+    ${EndIf}
+    System::Call '$PLUGINSDIR\qelskin.dll::FontLineHeight(p 0, p 0) i ?u'
+  ${EndIf}
+!macroend
+!define QelSkinEnd "!insertmacro QelSkinEnd"
+
+!endif ; QEL_NSH_INCLUDED

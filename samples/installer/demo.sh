@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# ./qel demo: the example NSIS installer end to end, under Xvfb.
+#   demo.sh BUILD_DIR TEST_BUILD_DIR
+#   1. the sample release with a Url on the local HTTPS test server (trickled, so the download
+#      can be watched) and a broken one (one byte of the package changed);
+#   2. the good installer through its pages: welcome, folder, progress while downloading,
+#      finish; the broken one to its failure page. nsis_pilot.exe (tests/nsis) presses the
+#      buttons from outside, as a user would.
+# Screenshots: TEST_BUILD_DIR/demo/*.png. Exits 0 when the good run installed (exit 0) and the
+# broken one ended on the failure page (exit 2), with nothing left behind.
+set -euo pipefail
+build=${1:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR}
+testbuild=${2:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR}
+top=$(cd "$(dirname "$0")/../.." && pwd)
+demo=$testbuild/demo
+. "$top/cmake/wine-env.sh"
+target=x86-unicode
+[ "${QEL_WINE_ARCH:-win32}" = win64 ] && target=amd64-unicode
+
+say() { echo "qel: demo: $*"; }
+
+rm -rf "$demo"
+mkdir -p "$demo/https/root"
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
+  rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh"
+}
+trap cleanup EXIT
+
+[ -f "$testbuild/tls/server.pem" ] || { echo "qel: demo: the test CA is missing (run ./qel test once)" >&2; exit 1; }
+python3 "$top/tests/bed/https_server.py" --dir "$demo/https" --cert "$testbuild/tls/server.pem" \
+  --key "$testbuild/tls/server.key" </dev/null >"$demo/https/server.out" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$demo/https/server.txt" ] && break; sleep 0.1; done
+[ -s "$demo/https/server.txt" ] || { echo "qel: demo: the HTTPS server did not start" >&2; exit 1; }
+port=$(cut -d' ' -f1 "$demo/https/server.txt")
+say "serving https://127.0.0.1:$port/"
+
+sample="$top/samples/installer/sample-release.sh"
+bash "$sample" "$build" "$testbuild" "$target" "$demo/good" --url "https://127.0.0.1:$port/trickle/application.cab"
+bash "$sample" "$build" "$testbuild" "$target" "$demo/broken" --url "https://127.0.0.1:$port/normal/broken.cab"
+cp "$demo/good/application.cab" "$demo/https/root/application.cab"
+python3 - "$demo/broken/application.cab" "$demo/https/root/broken.cab" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[len(data) // 2] ^= 0x5A
+open(sys.argv[2], "wb").write(data)
+PY
+
+cat >"$demo/run.sh" <<'INNER'
+# Inside Xvfb: runs one installer, leads it through its pages and photographs each one.
+set -u
+testbuild=$1 demo=$2 name=$3
+export WINEPREFIX="$testbuild/wine-x11"
+pilot() { "$QEL_WINE" "$testbuild/bin/nsis_pilot.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+shoot() { sleep 0.8; import -window root "$demo/$1.png"; echo "qel: demo: screenshot $demo/$1.png"; }
+# wait_for KIND: until the installer shows that page (60 s at most).
+wait_for() {
+  local i
+  for i in $(seq 120); do [ "$(pilot page)" = "$1" ] && return 0; sleep 0.5; done
+  echo "qel: demo: $name: the $1 page did not come" >&2
+  return 1
+}
+"$QEL_WINE" "$demo/$name/setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null &
+setup=$!
+if wait_for custom; then
+  [ "$name" = good ] && shoot 1-welcome
+  pilot next
+  if wait_for directory; then
+    [ "$name" = good ] && shoot 2-folder
+    pilot next
+    if [ "$name" = good ]; then
+      for _ in $(seq 120); do
+        case $(pilot status) in 已下载*) break ;; esac
+        sleep 0.25
+      done
+      shoot 3-progress
+      wait_for custom && shoot 4-finish && pilot click 1
+    else
+      wait_for failure && shoot 5-failure && pilot click 28945
+    fi
+  fi
+fi
+code=0
+wait "$setup" || code=$?
+echo "$code" >"$demo/$name.code"
+INNER
+
+WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
+xvfb-run -a bash "$top/tests/bed/x11-prefix.sh" "$testbuild" 2>&1 | grep -v '^X connection to' || true
+status=0
+for name in good broken; do
+  say "run: the $name release"
+  xvfb-run -a -s "-screen 0 800x600x24" bash "$demo/run.sh" "$testbuild" "$demo" "$name" 2>&1 \
+    | grep -v '^X connection to' || true
+  code=$(cat "$demo/$name.code" 2>/dev/null || echo none)
+  rm -f "$demo/$name.code"
+  want=0
+  [ "$name" = broken ] && want=2
+  [ "$code" = "$want" ] || { echo "qel: demo: the $name installer ended with $code, not $want" >&2; status=1; }
+done
+[ "$status" = 0 ] && say "done; screenshots: $(cd "$demo" && ls ./*.png | tr '\n' ' ')"
+exit $status

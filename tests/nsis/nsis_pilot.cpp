@@ -1,0 +1,124 @@
+// Test-bed tool: drives a running NSIS installer the way a user does, from another process.
+//   nsis_pilot.exe page              prints the page shown: failure (the close button 0x7111),
+//                                    progress, directory, custom or none
+//   nsis_pilot.exe next              asks for the next page (the message NSIS's pages send)
+//   nsis_pilot.exe status            prints the progress page's status line (UTF-8)
+//   nsis_pilot.exe click ID          clicks the main window's button ID (BM_CLICK)
+//   nsis_pilot.exe cancel PREFIX [SECONDS]
+//                                    leads the installer to its progress page, waits until the
+//                                    status line starts with PREFIX and clicks Cancel (button 2)
+// The installer's main window is a top-level dialog with buttons 1, 2 and 3 and a page (a child
+// dialog); the progress page holds the status line 1006 and the bar 1004, the directory page
+// the edit 1019. Exit 0 on success, 1 when no installer (or, for cancel, no such status within
+// SECONDS, default 60) was found, 2 for bad arguments.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+HWND FindPage(HWND main) { return FindWindowExW(main, nullptr, L"#32770", nullptr); }
+
+BOOL CALLBACK FindInstallerProc(HWND window, LPARAM data)
+{
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    if (FindPage(window) == nullptr || GetDlgItem(window, 1) == nullptr || GetDlgItem(window, 2) == nullptr ||
+        GetDlgItem(window, 3) == nullptr)
+        return TRUE;
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+}
+
+HWND FindInstaller()
+{
+    HWND main = nullptr;
+    EnumWindows(FindInstallerProc, reinterpret_cast<LPARAM>(&main));
+    return main;
+}
+
+const char* PageKind(HWND main)
+{
+    HWND close = GetDlgItem(main, 0x7111);
+    if (close != nullptr && IsWindowVisible(close)) return "failure";
+    HWND page = FindPage(main);
+    if (page == nullptr) return "none";
+    if (GetDlgItem(page, 1006) != nullptr && GetDlgItem(page, 1004) != nullptr) return "progress";
+    if (GetDlgItem(page, 1019) != nullptr) return "directory";
+    return "custom";
+}
+
+bool StatusText(HWND main, wchar_t (&text)[1024])
+{
+    text[0] = 0;
+    HWND page = FindPage(main);
+    HWND status = page != nullptr ? GetDlgItem(page, 1006) : nullptr;
+    if (status == nullptr) return false;
+    DWORD_PTR copied = 0;
+    return SendMessageTimeoutW(status, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                               &copied) != 0;
+}
+
+void Click(HWND main, int id)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(main, id), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+int Cancel(const wchar_t* prefix, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        HWND main = FindInstaller();
+        if (main != nullptr) {
+            wchar_t text[1024];
+            if (StatusText(main, text)) {
+                if (wcsncmp(text, prefix, wcslen(prefix)) == 0) {
+                    Click(main, IDCANCEL);
+                    return 0;
+                }
+            } else if (i % 10 == 0) {
+                PostMessageW(main, 0x408, 1, 0);
+            }
+        }
+        Sleep(50);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    if (wcscmp(argv[1], L"cancel") == 0) {
+        if (argc < 3 || argc > 4 || argv[2][0] == 0) return 2;
+        int seconds = argc == 4 ? _wtoi(argv[3]) : 60;
+        return seconds > 0 ? Cancel(argv[2], seconds) : 2;
+    }
+    HWND main = FindInstaller();
+    if (wcscmp(argv[1], L"page") == 0 && argc == 2) {
+        std::printf("%s\n", main != nullptr ? PageKind(main) : "none");
+        return main != nullptr ? 0 : 1;
+    }
+    if (main == nullptr) return 1;
+    if (wcscmp(argv[1], L"next") == 0 && argc == 2) {
+        PostMessageW(main, 0x408, 1, 0);
+        return 0;
+    }
+    if (wcscmp(argv[1], L"click") == 0 && argc == 3) {
+        Click(main, _wtoi(argv[2]));
+        return 0;
+    }
+    if (wcscmp(argv[1], L"status") == 0 && argc == 2) {
+        wchar_t text[1024];
+        if (!StatusText(main, text)) return 1;
+        char utf8[4096];
+        int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        if (n <= 0) return 1;
+        std::printf("%s\n", utf8);
+        return 0;
+    }
+    return 2;
+}
