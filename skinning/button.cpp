@@ -3,8 +3,11 @@
 #include "skinning/button.h"
 
 #include "skinning/gdi.h"
+#include "skinning/module_hold.h"
+#include "skinning/own_thread.h"
 #include "skinning/page_skin.h"
 #include "skinning/paint.h"
+#include "skinning/radius.h"
 #include "skinning/style.h"
 
 namespace {
@@ -40,7 +43,7 @@ void DrawButton(HWND button, const NMCUSTOMDRAW* draw, const ButtonColors* color
     int w = MulDiv(1, dpi, 96);
     if (w < 1) w = 1;
     int h = w / 2;
-    int r = MulDiv(colors->radius, dpi, 96);
+    int r = ScaledRadius(colors->radius, dpi);
     RECT rc;
     GetClientRect(button, &rc);
 
@@ -84,7 +87,11 @@ void DrawButton(HWND button, const NMCUSTOMDRAW* draw, const ButtonColors* color
     wchar_t text[kCaptionCapacity];
     int length = GetWindowTextW(button, text, kCaptionCapacity);
     if (length > 0) {
-        DrawTextW(dc, text, length, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        // As a standard push button: "&" underlines the mnemonic that follows, "&&" shows one
+        // "&", and the underline stays hidden while the window hides keyboard cues.
+        UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+        if ((SendMessageW(button, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL) != 0) format |= DT_HIDEPREFIX;
+        DrawTextW(dc, text, length, &textRect, format);
     }
 
     if (focusCue && colors->borderMode > 0) {
@@ -100,9 +107,11 @@ void DrawButton(HWND button, const NMCUSTOMDRAW* draw, const ButtonColors* color
 LRESULT CALLBACK ButtonSubclassProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
                                     UINT_PTR id, DWORD_PTR data)
 {
+    SubclassCall call;
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(button, ButtonSubclassProc, id);
         LocalFree(reinterpret_cast<HLOCAL>(data));
+        return FinishSubclass(button, message, wParam, lParam);
     }
     return DefSubclassProc(button, message, wParam, lParam);
 }
@@ -110,6 +119,7 @@ LRESULT CALLBACK ButtonSubclassProc(HWND button, UINT message, WPARAM wParam, LP
 LRESULT CALLBACK ContainerSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                        UINT_PTR id, DWORD_PTR)
 {
+    SubclassCall call;
     switch (message) {
     case WM_ERASEBKGND:
     case WM_PRINTCLIENT: {
@@ -129,7 +139,7 @@ LRESULT CALLBACK ContainerSubclassProc(HWND window, UINT message, WPARAM wParam,
     }
     case WM_NCDESTROY: {
         RemoveWindowSubclass(window, ContainerSubclassProc, id);
-        break;
+        return FinishSubclass(window, message, wParam, lParam);
     }
     default:
         break;
@@ -141,7 +151,7 @@ extern "C" int WINAPI StyleButton(HWND button, COLORREF fill, COLORREF activeFil
                                   COLORREF disabledFill, COLORREF border, COLORREF disabledText,
                                   COLORREF focusBorder, int borderMode, int radius)
 {
-    if (!IsWindow(button)) return 0;
+    if (!OnThisThread(button) || !OnThisThread(GetParent(button))) return 0;
     if (SendMessageW(button, WM_GETFONT, 0, 0) == 0) return 0;
     PageSkin* skin = nullptr;
     if (FindSkinnedPage(button, &skin) == nullptr) return 0;
@@ -150,14 +160,14 @@ extern "C" int WINAPI StyleButton(HWND button, COLORREF fill, COLORREF activeFil
     if (colors == nullptr) {
         UniqueLocal block(LocalAlloc(LPTR, sizeof(ButtonColors)));
         if (!block) return 0;
-        if (!SetWindowSubclass(button, ButtonSubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(block.Get()))) {
+        if (!InstallSubclass(button, ButtonSubclassProc, reinterpret_cast<DWORD_PTR>(block.Get()))) {
             return 0;
         }
         colors = static_cast<ButtonColors*>(block.Release());
     }
     *colors = {fill, activeFill, text, disabledFill, border, disabledText, focusBorder, borderMode, radius};
 
-    if (!SetWindowSubclass(GetParent(button), ContainerSubclassProc, kSubclassId, 0)) return 0;
+    if (!InstallSubclass(GetParent(button), ContainerSubclassProc, 0)) return 0;
     InvalidateRect(button, nullptr, FALSE);
     return 1;
 }

@@ -2,6 +2,7 @@
 // place, and a read-only, wrapping text box for the failure text.
 #include <windows.h>
 
+#include "skinning/own_thread.h"
 #include "skinning/stay_hidden.h"
 #include "skinning/style.h"
 
@@ -23,12 +24,12 @@ int PlaceInPixels(HWND dialog, RECT* place)
 
 extern "C" HWND WINAPI CreateFailureClose(HWND dialog, HFONT font)
 {
-    if (!IsWindow(dialog) || font == nullptr) return nullptr;
+    if (!OnThisThread(dialog) || font == nullptr) return nullptr;
     // The host's push buttons, in the order they are handled.
     const HWND hostButtons[3] = {GetDlgItem(dialog, 1), GetDlgItem(dialog, 3),
                                  GetDlgItem(dialog, 2)};
     for (HWND button : hostButtons) {
-        if (button == nullptr) return nullptr;
+        if (!OnThisThread(button)) return nullptr;
     }
     RECT place = {224, 106, 56, 14};
     if (!PlaceInPixels(dialog, &place)) return nullptr;
@@ -48,7 +49,7 @@ extern "C" HWND WINAPI CreateFailureClose(HWND dialog, HFONT font)
 
 extern "C" HWND WINAPI CreateFailureText(HWND dialog, HFONT font, const wchar_t* text)
 {
-    if (!IsWindow(dialog) || font == nullptr || text == nullptr || text[0] == L'\0') {
+    if (!OnThisThread(dialog) || font == nullptr || text == nullptr || text[0] == L'\0') {
         return nullptr;
     }
     RECT place = {114, 54, 166, 46};

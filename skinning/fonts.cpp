@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "skinning/gdi.h"
+#include "skinning/own_thread.h"
 #include "skinning/style.h"
 
 namespace {
@@ -36,6 +37,7 @@ void SwapFonts(HWND window, HFONT fromFont, HFONT toFont)
 extern "C" HFONT WINAPI FontForDpi(HWND window, HFONT oldFont, const wchar_t* faceName,
                                    int points, int weight)
 {
+    if (!OnThisThread(window)) return nullptr;
     const UINT dpi = GetDpiForWindow(window);
     if (dpi == 0 || faceName == nullptr || points < 1) return nullptr;
     // Negative height: a character height without internal leading of points * dpi / 72 pixels.
@@ -55,6 +57,8 @@ extern "C" HFONT WINAPI FontForDpi(HWND window, HFONT oldFont, const wchar_t* fa
 
 extern "C" int WINAPI FontLineHeight(HWND window, HFONT font)
 {
+    // Without a window GetDC would measure on the screen: that is no window's line height.
+    if (!OnThisThread(window)) return 0;
     WindowDc dc(window, GetDC(window));
     if (!dc) return 0;
     Selection selection(dc.Get(), font);  // selects the previous font back before the release

@@ -6,12 +6,12 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
+#include "skinning/module_hold.h"
+#include "skinning/own_thread.h"
 #include "skinning/style.h"
 #include "skinning/window_style.h"
 
 namespace {
-
-constexpr UINT_PTR kSubclassId = 1;
 
 // Window manager attributes, by number: older SDK headers lack the colour ones.
 constexpr DWORD kUseImmersiveDarkMode = 20;
@@ -36,6 +36,7 @@ int SetAttribute(HWND window, DWORD attribute, DWORD value)
 LRESULT CALLBACK FrameSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                    UINT_PTR id, DWORD_PTR)
 {
+    SubclassCall call;
     switch (message) {
     case WM_SETTEXT: {
         // Whatever the host sets, the caption stays empty.
@@ -50,7 +51,7 @@ LRESULT CALLBACK FrameSubclassProc(HWND window, UINT message, WPARAM wParam, LPA
     }
     case WM_NCDESTROY: {
         RemoveWindowSubclass(window, FrameSubclassProc, id);
-        break;
+        return FinishSubclass(window, message, wParam, lParam);
     }
     }
     return DefSubclassProc(window, message, wParam, lParam);
@@ -60,6 +61,7 @@ LRESULT CALLBACK FrameSubclassProc(HWND window, UINT message, WPARAM wParam, LPA
 
 extern "C" int WINAPI StyleWindow(HWND window, COLORREF caption, COLORREF captionText)
 {
+    if (!OnThisThread(window)) return 0;
     // Dark caption mode when the caption is darker than its text; equal brightness is light.
     const DWORD dark = Luminance(caption) < Luminance(captionText) ? TRUE : FALSE;
     return SetAttribute(window, kUseImmersiveDarkMode, dark) &&
@@ -72,8 +74,8 @@ extern "C" int WINAPI StyleWindow(HWND window, COLORREF caption, COLORREF captio
 
 extern "C" int WINAPI StyleWindowFrame(HWND window)
 {
-    if (!IsWindow(window)) return 0;
-    if (!SetWindowSubclass(window, FrameSubclassProc, kSubclassId, 0)) return 0;
+    if (!OnThisThread(window)) return 0;
+    if (!InstallSubclass(window, FrameSubclassProc, 0)) return 0;
     if (!ChangeWindowLong(window, GWL_STYLE, kSizingAndBoxes, 0)) return 0;
     if (!ChangeWindowLong(window, GWL_EXSTYLE, 0, kToolFrame)) return 0;
     if (!SetWindowTextW(window, L"")) return 0;

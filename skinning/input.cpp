@@ -6,6 +6,9 @@
 #include <commctrl.h>
 
 #include "skinning/gdi.h"
+#include "skinning/module_hold.h"
+#include "skinning/own_thread.h"
+#include "skinning/radius.h"
 #include "skinning/style.h"
 #include "skinning/window_style.h"
 
@@ -46,7 +49,7 @@ void PaintInputFrame(HWND edit, const InputFrame& frame)
     int penWidth = MulDiv(1, dpi, 96);
     if (penWidth < 1) penWidth = 1;
     const int half = penWidth / 2;
-    const int radius = MulDiv(frame.radius, dpi, 96);
+    const int radius = ScaledRadius(frame.radius, static_cast<UINT>(dpi));
 
     UniquePen pen(CreatePen(PS_SOLID, penWidth,
                             GetFocus() == edit ? frame.focusBorder : frame.border));
@@ -56,12 +59,20 @@ void PaintInputFrame(HWND edit, const InputFrame& frame)
     RECT window;
     RECT client;
     if (!GetWindowRect(edit, &window) || !GetClientRect(edit, &client)) return;
-    POINT origin = {0, 0};
-    ClientToScreen(edit, &origin);
-    OffsetRect(&client, origin.x - window.left, origin.y - window.top);
     const int width = window.right - window.left;
     const int height = window.bottom - window.top;
     const RECT whole = {0, 0, width, height};
+    // The client area in window coordinates. In a right-to-left window the client origin is its
+    // right edge and the window DC is mirrored: the rectangle goes through the screen (where
+    // MapWindowPoints keeps left below right for a mirrored window) and is then mirrored into
+    // the DC's coordinates.
+    MapWindowPoints(edit, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    OffsetRect(&client, -window.left, -window.top);
+    if ((GetLayout(dc.Get()) & LAYOUT_RTL) != 0) {
+        const LONG left = width - client.right;
+        client.right = width - client.left;
+        client.left = left;
+    }
 
     SavedDc saved(dc.Get());  // restores the DC's own pen and brush before the pen is deleted
     ExcludeClipRect(dc.Get(), client.left, client.top, client.right, client.bottom);
@@ -79,6 +90,7 @@ void PaintInputFrame(HWND edit, const InputFrame& frame)
 LRESULT CALLBACK InputSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
                                    UINT_PTR id, DWORD_PTR data)
 {
+    SubclassCall call;
     auto* frame = reinterpret_cast<InputFrame*>(data);
     switch (message) {
     case WM_NCCALCSIZE: {
@@ -104,7 +116,7 @@ LRESULT CALLBACK InputSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARA
     case WM_NCDESTROY: {
         RemoveWindowSubclass(edit, InputSubclassProc, id);
         LocalFree(frame);
-        break;
+        return FinishSubclass(edit, message, wParam, lParam);
     }
     }
     return DefSubclassProc(edit, message, wParam, lParam);
@@ -115,7 +127,7 @@ LRESULT CALLBACK InputSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARA
 extern "C" int WINAPI StyleInput(HWND edit, COLORREF outer, COLORREF fill, COLORREF border,
                                  COLORREF focusBorder, int radius, int textHeight)
 {
-    if (!IsWindow(edit) || textHeight < 1) return 0;
+    if (!OnThisThread(edit) || textHeight < 1) return 0;
     const UINT dpi = GetDpiForWindow(edit);
     if (dpi == 0) return 0;
 
@@ -134,8 +146,7 @@ extern "C" int WINAPI StyleInput(HWND edit, COLORREF outer, COLORREF fill, COLOR
     // installed, so nothing is left behind and a failed install keeps the field as it was.
     DWORD_PTR earlier = 0;
     if (!GetWindowSubclass(edit, InputSubclassProc, kSubclassId, &earlier)) earlier = 0;
-    if (!SetWindowSubclass(edit, InputSubclassProc, kSubclassId,
-                           reinterpret_cast<DWORD_PTR>(frame))) {
+    if (!InstallSubclass(edit, InputSubclassProc, reinterpret_cast<DWORD_PTR>(frame))) {
         return 0;
     }
     block.Release();

@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "skinning/module_hold.h"
+#include "skinning/own_thread.h"
 #include "skinning/page_skin.h"
 #include "skinning/paint.h"
 #include "skinning/style.h"
@@ -21,10 +23,23 @@ PageSkin* AllocatePageSkin()
     return ::new (block) PageSkin();
 }
 
+// Whether the host's bitmap is an 8-bit DIB section with a full colour table. Checked on the
+// host's bitmap itself: a copy made with CopyImage always has 256 entries (the missing ones
+// zero-filled, so the accent colour would come out black), and a device-dependent bitmap has no
+// colour table of its own at all.
+bool IsFullPaletteDib(HBITMAP bitmap)
+{
+    DIBSECTION dib;
+    if (GetObjectW(bitmap, sizeof(DIBSECTION), &dib) != static_cast<int>(sizeof(DIBSECTION))) return false;
+    if (dib.dsBm.bmBitsPixel != 8 || dib.dsBmih.biBitCount != 8) return false;
+    return dib.dsBmih.biClrUsed == 0 || dib.dsBmih.biClrUsed == 256;
+}
+
 // Copies the host's bitmap into the skin's own 8-bit DIB section, selected into a memory DC,
 // and attaches the record to the page. Returns the attached record or null (nothing attached).
 PageSkin* CreatePageSkin(HWND page, HBITMAP bitmap)
 {
+    if (!IsFullPaletteDib(bitmap)) return nullptr;
     UniquePageSkin skin(AllocatePageSkin());
     if (!skin) return nullptr;
     PageSkin* s = skin.Get();
@@ -39,7 +54,7 @@ PageSkin* CreatePageSkin(HWND page, HBITMAP bitmap)
     if (GetObjectW(s->picture.Get(), sizeof(BITMAP), &s->pictureInfo) != sizeof(BITMAP)) return nullptr;
     if (s->pictureInfo.bmBitsPixel != 8) return nullptr;
     if (GetDIBColorTable(s->pictureDC.Get(), 0, 256, s->sourceColors) != 256) return nullptr;
-    if (!SetWindowSubclass(page, PageSubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(s))) return nullptr;
+    if (!InstallSubclass(page, PageSubclassProc, reinterpret_cast<DWORD_PTR>(s))) return nullptr;
     return skin.Release();
 }
 
@@ -110,6 +125,7 @@ HWND FindSkinnedPage(HWND window, PageSkin** skin)
 LRESULT CALLBACK PageSubclassProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam,
                                   UINT_PTR id, DWORD_PTR data)
 {
+    SubclassCall call;
     PageSkin* skin = reinterpret_cast<PageSkin*>(data);
     switch (message) {
     case WM_PAINT: {
@@ -133,7 +149,7 @@ LRESULT CALLBACK PageSubclassProc(HWND page, UINT message, WPARAM wParam, LPARAM
     case WM_NCDESTROY: {
         RemoveWindowSubclass(page, PageSubclassProc, id);
         DestroyPageSkin(skin);
-        return DefSubclassProc(page, message, wParam, lParam);
+        return FinishSubclass(page, message, wParam, lParam);
     }
     default:
         return DefSubclassProc(page, message, wParam, lParam);
@@ -144,7 +160,7 @@ extern "C" int WINAPI StylePage(HWND page, HBITMAP bitmap, COLORREF baseColor, C
                                 COLORREF pictureColor, int bandWidth, int pictureLeft, int pictureTop,
                                 int pictureWidth, int pictureHeight, int pictureStrength)
 {
-    if (!IsWindow(page) || bitmap == nullptr || bandWidth < 1 || pictureWidth < 1 ||
+    if (!OnThisThread(page) || bitmap == nullptr || bandWidth < 1 || pictureWidth < 1 ||
         pictureHeight < 1 || static_cast<unsigned>(pictureStrength) > 255) {
         return 0;
     }

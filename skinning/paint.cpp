@@ -2,6 +2,8 @@
 // top-level dialog's units and the page's DPI; nothing is cached between paints.
 #include "skinning/paint.h"
 
+#include "skinning/radius.h"
+
 namespace {
 
 struct WavePoint {
@@ -101,7 +103,7 @@ void PaintWaves(HDC dc, const RECT* client, int left, COLORREF base, COLORREF ac
 void PaintPromptCard(HWND page, HDC dc, const PageSkin* skin)
 {
     UINT dpi = GetDpiForWindow(page);
-    int r = MulDiv(skin->cardRadius, dpi, 96);
+    int r = ScaledRadius(skin->cardRadius, dpi);
     int offset = MulDiv(2, dpi, 96);
 
     // Shadow: 12/255 further towards the band colour than the card-mode background, lower down.

@@ -5,6 +5,8 @@
 #include <commctrl.h>
 
 #include "skinning/button.h"
+#include "skinning/module_hold.h"
+#include "skinning/own_thread.h"
 #include "skinning/stay_hidden.h"
 #include "skinning/style.h"
 
@@ -18,6 +20,7 @@ constexpr int kFrozenRangeEnd = 100;
 LRESULT CALLBACK PreviewProgressSubclassProc(HWND bar, UINT message, WPARAM wParam,
                                              LPARAM lParam, UINT_PTR id, DWORD_PTR)
 {
+    SubclassCall call;
     switch (message) {
     case WM_PREVIEW_SETPOS: {
         return DefSubclassProc(bar, PBM_SETPOS, wParam, 0);  // the previous position
@@ -33,7 +36,7 @@ LRESULT CALLBACK PreviewProgressSubclassProc(HWND bar, UINT message, WPARAM wPar
     }
     case WM_NCDESTROY: {
         RemoveWindowSubclass(bar, PreviewProgressSubclassProc, id);
-        break;
+        return FinishSubclass(bar, message, wParam, lParam);
     }
     }
     return DefSubclassProc(bar, message, wParam, lParam);
@@ -43,7 +46,7 @@ LRESULT CALLBACK PreviewProgressSubclassProc(HWND bar, UINT message, WPARAM wPar
 
 extern "C" int WINAPI StylePreviewProgress(HWND bar)
 {
-    if (!IsWindow(bar)) return 0;
+    if (!OnThisThread(bar)) return 0;
     wchar_t name[32];
     if (GetClassNameW(bar, name, 32) == 0 || lstrcmpW(name, L"msctls_progress32") != 0) return 0;
     DWORD_PTR data = 0;
@@ -51,15 +54,16 @@ extern "C" int WINAPI StylePreviewProgress(HWND bar)
 
     SendMessageW(bar, PBM_SETRANGE32, 0, kFrozenRangeEnd);
     SendMessageW(bar, PBM_SETPOS, 0, 0);
-    return SetWindowSubclass(bar, PreviewProgressSubclassProc, kSubclassId, 0) ? 1 : 0;
+    return InstallSubclass(bar, PreviewProgressSubclassProc, 0);
 }
 
 extern "C" int WINAPI HideProgressDetails(HWND page)
 {
+    if (!OnThisThread(page)) return 0;
     HWND button = GetDlgItem(page, kShowDetailsButton);
     HWND list = GetDlgItem(page, kDetailsList);
-    if (button == nullptr || list == nullptr) return 0;
-    if (!SetWindowSubclass(page, ContainerSubclassProc, kSubclassId, 0)) return 0;
+    if (!OnThisThread(button) || !OnThisThread(list)) return 0;
+    if (!InstallSubclass(page, ContainerSubclassProc, 0)) return 0;
 
     // Taken off the button again below only if this call put it there.
     DWORD_PTR data = 0;
@@ -67,7 +71,7 @@ extern "C" int WINAPI HideProgressDetails(HWND page)
         GetWindowSubclass(button, StayHiddenSubclassProc, kSubclassId, &data) != FALSE;
     if (!KeepHidden(button)) return 0;
     if (!KeepHidden(list)) {
-        if (!buttonWasHidden) RemoveWindowSubclass(button, StayHiddenSubclassProc, kSubclassId);
+        if (!buttonWasHidden) UninstallSubclass(button, StayHiddenSubclassProc);
         return 0;
     }
     ShowWindow(button, SW_HIDE);

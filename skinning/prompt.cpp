@@ -2,6 +2,7 @@
 // rounded card.
 #include <windows.h>
 
+#include "skinning/own_thread.h"
 #include "skinning/page_skin.h"
 #include "skinning/style.h"
 
@@ -99,9 +100,13 @@ extern "C" int WINAPI StylePrompt(HWND page, HWND text1, HWND text2, HWND text3,
                                   HWND button2, int cardShown, int cardRadius)
 {
     if (cardRadius < 0) return 0;
+    if (!OnThisThread(page)) return 0;
     PageSkin* skin = SkinOfPage(page);
     if (skin == nullptr) return 0;
     const HWND windows[5] = {text1, text2, text3, button1, button2};
+    for (HWND window : windows) {
+        if (!OnThisThread(window)) return 0;
+    }
     for (int i = 0; i < 5; ++i) {
         if (!IsChild(page, windows[i])) return 0;
         skin->promptWindows[i] = windows[i];
@@ -109,6 +114,8 @@ extern "C" int WINAPI StylePrompt(HWND page, HWND text1, HWND text2, HWND text3,
     if (cardShown != 0 && !LayoutPrompt(page, skin)) return 0;
     skin->cardRadius = cardRadius;
     skin->cardShown = cardShown;
-    InvalidateRect(page, nullptr, FALSE);
+    // The page clips its children, so repainting the page alone would leave the moved windows
+    // showing what was on screen at their old places: they are repainted with it.
+    RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 1;
 }

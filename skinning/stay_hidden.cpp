@@ -2,9 +2,12 @@
 
 #include <commctrl.h>
 
+#include "skinning/module_hold.h"
+
 LRESULT CALLBACK StayHiddenSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                         UINT_PTR id, DWORD_PTR)
 {
+    SubclassCall call;
     switch (message) {
     case WM_WINDOWPOSCHANGING: {
         // Every show goes through here: turn it into a hide before the window manager acts.
@@ -16,7 +19,7 @@ LRESULT CALLBACK StayHiddenSubclassProc(HWND window, UINT message, WPARAM wParam
     }
     case WM_NCDESTROY: {
         RemoveWindowSubclass(window, StayHiddenSubclassProc, id);
-        break;
+        return FinishSubclass(window, message, wParam, lParam);
     }
     }
     return DefSubclassProc(window, message, wParam, lParam);
@@ -24,5 +27,5 @@ LRESULT CALLBACK StayHiddenSubclassProc(HWND window, UINT message, WPARAM wParam
 
 int KeepHidden(HWND window)
 {
-    return SetWindowSubclass(window, StayHiddenSubclassProc, 1, 0) ? 1 : 0;
+    return InstallSubclass(window, StayHiddenSubclassProc, 0);
 }

@@ -245,3 +245,47 @@ TEST(Prompt, TextOf511CharactersIsMeasured)
 }
 
 }  // namespace
+
+namespace {
+
+// What the screen shows of the page and its children, read back through the page's DC.
+std::vector<uint32_t> Screen(HWND page)
+{
+    RECT client;
+    GetClientRect(page, &client);
+    Canvas canvas(client.right, client.bottom);
+    HDC dc = GetDC(page);
+    BitBlt(canvas.Dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(page, dc);
+    return canvas.Pixels();
+}
+
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+TEST(Prompt, RepaintsTheWindowsItMovesOnAVisiblePage)
+{
+    Prompt p;
+    ShowWindow(p.page, SW_SHOWNOACTIVATE);
+    UpdateWindow(p.page);
+    PumpMessages();
+    const std::vector<uint32_t> before = Screen(p.page);
+    ASSERT_EQ(p.Style(1, 8), 1);
+    PumpMessages();
+    const std::vector<uint32_t> shown = Screen(p.page);
+    ASSERT_NE(shown, before) << "the prompt did not change the screen at all";
+    RedrawWindow(p.page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const std::vector<uint32_t> repainted = Screen(p.page);
+    ASSERT_EQ(shown.size(), repainted.size());
+    size_t stale = 0;
+    for (size_t i = 0; i < shown.size(); ++i) stale += shown[i] != repainted[i];
+    EXPECT_EQ(stale, 0u) << "pixels left over from before the layout";
+}
+
+}  // namespace
