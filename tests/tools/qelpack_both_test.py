@@ -56,14 +56,6 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-def wine_temp_entries():
-    temp = os.path.join(PREFIX, "drive_c", "users", os.environ.get("USER", "root"), "Temp")
-    try:
-        return sorted(n for n in os.listdir(temp) if n.startswith("qelpack-"))
-    except FileNotFoundError:
-        return []
-
-
 class Case(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="qelpack-both-")
@@ -184,7 +176,6 @@ class Refusals(Case):
                     elif args == ["<inside>"]:
                         out, args = os.path.join(self.src, "release"), []
                     before = sorted(os.listdir(self.out)) if os.path.isdir(self.out) else None
-                    temp_before = wine_temp_entries()
                     result = self.pack(packer, *args, out=out)
                     self.assertEqual(result.returncode, 2, result.stdout + result.stderr)
                     self.assertEqual(self.normalised(packer, result.stderr), expected + "\n")
@@ -192,8 +183,9 @@ class Refusals(Case):
                     after = sorted(os.listdir(self.out)) if os.path.isdir(self.out) else None
                     self.assertEqual(after, before, "the refusal wrote into OUT_DIR")
                     self.assertFalse(os.path.exists(os.path.join(self.src, "release")))
+                    # Scratch left behind: checked for the native packer, whose TMPDIR is private;
+                    # the Wine prefix's Temp is shared with other tests running at the same time.
                     self.assertEqual(os.listdir(self.tmp), [])
-                    self.assertEqual(wine_temp_entries(), temp_before)
 
 
 SAMPLE = {
