@@ -8,6 +8,7 @@
 #include "delivery/payload.h"
 #include "support/files.h"
 #include "tools/qelpack/pack.h"
+#include "tools/qelpack/platform_win.h"
 
 namespace {
 
@@ -86,15 +87,15 @@ bool BuildRelease(const std::wstring& scratch, Bed* bed)
     if (!WriteGenerated(source + L"\\random.bin", RandomMember, true)) return false;
     if (!WriteGenerated(source + L"\\text.txt", TextMember, false)) return false;
     PackRequest request;
-    request.source = source;
-    request.out = bed->dir + L"\\release";
+    request.source = NarrowPath(source);
+    request.out = NarrowPath(bed->dir + L"\\release");
     std::string message;
     int packed = Pack(request, &message);
     RemoveTree(source);
     fprintf(stderr, "bench: %s\n", message.c_str());
     if (packed != PackDone) return false;
-    bed->manifest = request.out + L"\\manifest.ini";
-    bed->package = request.out + L"\\application.cab";
+    bed->manifest = bed->dir + L"\\release\\manifest.ini";
+    bed->package = bed->dir + L"\\release\\application.cab";
     bed->work = bed->dir + L"\\work";
     return ReadFloorRelease(bed->manifest, &bed->floor);
 }

@@ -2,7 +2,7 @@
 # Makes the sample release and the example installer built on it (./qel build, ./qel demo).
 #   sample-release.sh BUILD_DIR TEST_BUILD_DIR TARGET OUT_DIR [--url URL]
 # Writes a small payload (sub-folders, Chinese names) into OUT_DIR/payload, packs it with the
-# test build's qelpack.exe into OUT_DIR/manifest.ini and OUT_DIR/application.cab, and builds
+# native qelpack (BUILD_DIR/native) into OUT_DIR/manifest.ini and OUT_DIR/application.cab, builds
 # OUT_DIR/setup.exe with makensis from nsis/example.nsi and TEST_BUILD_DIR/bin's DLLs (TARGET
 # x86-unicode or amd64-unicode). With --url the manifest names that URL. The 32-bit installer of
 # the shipped DLLs (BUILD_DIR/bin) is written to OUT_DIR/setup-x86.exe in either case.
@@ -11,8 +11,6 @@ build=${1:?usage: sample-release.sh BUILD_DIR TEST_BUILD_DIR TARGET OUT_DIR [--u
 testbuild=${2:?} target=${3:?} out=${4:?}
 shift 4
 top=$(cd "$(dirname "$0")/../.." && pwd)
-. "$top/cmake/wine-env.sh"
-winpath() { echo "Z:$(realpath -m "$1" | tr '/' '\\')"; }
 
 rm -rf "$out"
 mkdir -p "$out/payload/文档" "$out/payload/bin"
@@ -27,8 +25,7 @@ with open(os.path.join(root, "文档", "说明.txt"), "wb") as f:
 with open(os.path.join(root, "numbers.txt"), "w") as f:
     f.write("".join("%d\n" % i for i in range(1, 20001)))
 PY
-WINEPREFIX="$testbuild/wine" "$QEL_WINE" "$testbuild/bin/qelpack.exe" pack "$(winpath "$out/payload")" \
-  "$(winpath "$out")" "$@" </dev/null >/dev/null
+"$build/native/qelpack" pack "$out/payload" "$out" "$@" </dev/null >/dev/null
 for f in manifest.ini application.cab; do
   [ -f "$out/$f" ] || { echo "qel: sample: qelpack wrote no $f" >&2; exit 1; }
 done

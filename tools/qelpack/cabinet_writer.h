@@ -1,19 +1,23 @@
-// Writes an MSZIP cabinet with the platform's compressor (Cabinet.dll FCI). Every path is wide:
-// FCI itself only passes narrow names to its callbacks, so the writer hands it short tokens and
-// maps them back to the wide paths of the sources, the cabinet and FCI's scratch files.
+// Writes the release cabinet: one MSZIP folder, members named 0000, 0001, ... with a fixed date
+// and the archive attribute only. Each source is read exactly once, by the writer; the digest
+// and the byte count of what went into the cabinet come from that same read.
 #pragma once
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
 struct CabinetMember {
-    std::wstring source;  // file to read
-    std::string name;     // name stored in the cabinet
+    std::string root;                    // the source folder, links resolved: nothing outside it is read
+    std::string source;                  // the file to read
+    std::string display;                 // its name in messages (the relative path)
+    std::string name;                    // the name stored in the cabinet
+    unsigned long long listedSize = 0;   // the size the folder listing gave
+    std::string sha256;                  // filled by the writer: digest of the bytes stored
+    unsigned long long readBytes = 0;    // filled by the writer: bytes stored
 };
 
-// Writes members, in order, into the cabinet at path (created or replaced). Scratch files go to
-// scratchDir. On failure returns false with a one-line reason in error; path may then hold a
-// partial cabinet, which the caller removes.
-bool WriteCabinet(const std::wstring& path, const std::wstring& scratchDir, const std::vector<CabinetMember>& members,
-                  bool compress, std::string* error);
+// Writes the members in order into a new cabinet at path. Scratch files go to scratchDir.
+// Returns 0, or 2 (refused: not a regular file inside root) or 1 (failed) with a one-line reason (naming the file) in error; path may then hold a partial
+// cabinet, which the caller removes. A member whose bytes differ in number from listedSize
+// fails the write.
+int WriteCabinet(const std::string& path, const std::string& scratchDir, std::vector<CabinetMember>* members,
+                  std::string* error);

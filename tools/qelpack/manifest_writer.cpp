@@ -1,40 +1,55 @@
 #include "tools/qelpack/manifest_writer.h"
 
-#include <windows.h>
+#include <cstdio>
 
-#include <cwchar>
+#include "tools/qelpack/text.h"
 
-std::wstring ManifestText(const ManifestContent& content)
+namespace {
+
+std::u16string Wide(const std::string& text)
+{
+    std::u16string out;
+    Utf8ToUtf16(text, &out);  // names and the Url were checked to be valid UTF-8 before
+    return out;
+}
+
+std::u16string Number(unsigned long long value) { return Wide(std::to_string(value)); }
+
+}  // namespace
+
+std::u16string ManifestText(const ManifestContent& content)
 {
     unsigned long long unpacked = 0;
     for (const ManifestFile& file : content.files) unpacked += file.size;
-    std::wstring text = L"[Package]\r\n";
-    text += L"Format=qel-cab-2\r\n";
-    text += L"Target=windows-x64\r\n";
-    text += L"Count=" + std::to_wstring(content.files.size()) + L"\r\n";
-    text += L"Size=" + std::to_wstring(content.packageSize) + L"\r\n";
-    text += L"UnpackedSize=" + std::to_wstring(unpacked) + L"\r\n";
-    text += L"Sha256=" + content.packageSha256 + L"\r\n";
-    if (!content.url.empty()) text += L"Url=" + content.url + L"\r\n";
+    std::u16string text = u"[Package]\r\n";
+    text += u"Format=qel-cab-2\r\n";
+    text += u"Target=windows-x64\r\n";
+    text += u"Count=" + Number(content.files.size()) + u"\r\n";
+    text += u"Size=" + Number(content.packageSize) + u"\r\n";
+    text += u"UnpackedSize=" + Number(unpacked) + u"\r\n";
+    text += u"Sha256=" + Wide(content.packageSha256) + u"\r\n";
+    if (!content.url.empty()) text += u"Url=" + Wide(content.url) + u"\r\n";
     for (size_t i = 0; i < content.files.size(); ++i) {
-        wchar_t tag[8];
-        swprintf(tag, 8, L"%04u", static_cast<unsigned>(i));
+        char tag[16];
+        snprintf(tag, sizeof tag, "%04u", static_cast<unsigned>(i));
         const ManifestFile& file = content.files[i];
-        text += L"\r\n[" + std::to_wstring(i) + L"]\r\n";
-        text += std::wstring(L"Entry=") + tag + L"\r\n";
-        text += L"Size=" + std::to_wstring(file.size) + L"\r\n";
-        text += L"Sha256=" + file.sha256 + L"\r\n";
-        text += L"Name=" + file.name + L"\r\n";
+        text += u"\r\n[" + Number(i) + u"]\r\n";
+        text += u"Entry=" + Wide(tag) + u"\r\n";
+        text += u"Size=" + Number(file.size) + u"\r\n";
+        text += u"Sha256=" + Wide(file.sha256) + u"\r\n";
+        text += u"Name=" + Wide(file.name) + u"\r\n";
     }
     return text;
 }
 
-bool WriteManifestFile(const std::wstring& path, const ManifestContent& content)
+std::string ManifestBytes(const ManifestContent& content)
 {
-    std::wstring text = L"\xFEFF" + ManifestText(content);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t)), written = 0;
-    bool ok = WriteFile(file, text.data(), bytes, &written, nullptr) && written == bytes && FlushFileBuffers(file);
-    return CloseHandle(file) && ok;
+    std::u16string text = u"\xFEFF" + ManifestText(content);
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
 }

@@ -1,21 +1,24 @@
 // The release manifest that qelfetch reads: an INI file written as UTF-16LE with a byte-order
-// mark, so the profile reader reads non-ASCII names the same way on every code page.
+// mark, so the profile reader reads non-ASCII names the same way on every code page. The same
+// writer serves both packers, so both write the same bytes for the same release.
 #pragma once
 #include <string>
 #include <vector>
 
 struct ManifestFile {
-    std::wstring name;
+    std::string name;  // UTF-8, backslash separated
     unsigned long long size = 0;
-    std::wstring sha256;
+    std::string sha256;
 };
 
 struct ManifestContent {
     unsigned long long packageSize = 0;
-    std::wstring packageSha256;
-    std::wstring url;  // empty: the package is placed by the host, nothing is downloaded
+    std::string packageSha256;
+    std::string url;  // empty: the package is placed by the host, nothing is downloaded
     std::vector<ManifestFile> files;
 };
 
-std::wstring ManifestText(const ManifestContent& content);
-bool WriteManifestFile(const std::wstring& path, const ManifestContent& content);
+// The manifest's text (keys in the order qelfetch reads them, CR LF line ends).
+std::u16string ManifestText(const ManifestContent& content);
+// The file's bytes: the byte-order mark and the text in UTF-16LE.
+std::string ManifestBytes(const ManifestContent& content);

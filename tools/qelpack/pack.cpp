@@ -1,16 +1,15 @@
 #include "tools/qelpack/pack.h"
 
-#include <windows.h>
-
-#include <winhttp.h>
-
 #include <cstdio>
 #include <vector>
 
 #include "tools/qelpack/cabinet_writer.h"
 #include "tools/qelpack/digest.h"
 #include "tools/qelpack/manifest_writer.h"
+#include "tools/qelpack/platform.h"
+#include "tools/qelpack/rules.h"
 #include "tools/qelpack/source_tree.h"
+#include "tools/qelpack/text.h"
 
 namespace {
 
@@ -18,153 +17,226 @@ constexpr unsigned long long MaxBytes = 2000000000ull;
 constexpr size_t MaxFiles = 256;
 constexpr size_t MaxNameUnits = 240;
 
-std::string Utf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool IsFolder(const std::wstring& path)
-{
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-unsigned long long FileSize(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-}
-
-// Checks every rule qelfetch's manifest imposes before anything is written.
+// Checks every rule qelfetch's manifest imposes before anything is read or written.
 int CheckSources(const std::vector<SourceFile>& files, std::string* message)
 {
     if (files.empty()) {
-        *message = "the source folder holds no files";
+        *message = "refused: the source folder holds no files";
         return PackRefused;
     }
     if (files.size() > MaxFiles) {
-        *message = "the source folder holds " + std::to_string(files.size()) + " files; a release holds at most 256";
+        *message = "refused: the source folder holds " + std::to_string(files.size()) + " files; a release holds at most 256";
         return PackRefused;
     }
     unsigned long long total = 0;
     for (const SourceFile& file : files) {
-        if (file.relative.size() > MaxNameUnits) {
-            *message = "the name " + Utf8(file.relative) + " is longer than 240 UTF-16 units";
+        std::u16string wide;
+        Utf8ToUtf16(file.relative, &wide);
+        if (wide.size() > MaxNameUnits) {
+            *message = "refused " + Printable(file.relative) + ": the name is longer than 240 UTF-16 units";
             return PackRefused;
         }
         if (file.size > MaxBytes) {
-            *message = Utf8(file.relative) + " is larger than 2,000,000,000 bytes";
+            *message = "refused " + Printable(file.relative) + ": it is larger than 2,000,000,000 bytes";
             return PackRefused;
         }
         total += file.size;
     }
     if (total > MaxBytes) {
-        *message = "the files add up to " + std::to_string(total) + " bytes; a release holds at most 2,000,000,000";
+        *message = "refused: the files add up to " + std::to_string(total) + " bytes; a release holds at most 2,000,000,000";
         return PackRefused;
     }
     return PackDone;
 }
 
-}  // namespace
-
-bool IsAcceptedUrl(const std::wstring& url)
+bool SameOrInside(const std::string& inner, const std::string& outer)
 {
-    if (url.empty() || url.size() > 2047) return false;
-    // A fragment is never sent to a server; some URL parsers keep it in the path instead of
-    // reporting it, so it is refused here by itself.
-    if (url.find(L'#') != std::wstring::npos) return false;
-    wchar_t host[256];
-    wchar_t path[2049];
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = 256;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = 2049;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
-    return parts.nScheme == INTERNET_SCHEME_HTTPS && parts.dwUserNameLength == 0 && parts.dwPasswordLength == 0 &&
-           parts.dwExtraInfoLength == 0 && parts.dwHostNameLength != 0 && parts.dwUrlPathLength != 0;
+    std::u16string a, b;
+    Utf8ToUtf16(inner, &a);
+    Utf8ToUtf16(outer, &b);
+#ifdef _WIN32
+    a = FoldCase(a);  // Windows paths compare without regard to letter case
+    b = FoldCase(b);
+#endif
+    if (a == b) return true;
+    if (!b.empty() && b.back() != PathSeparator) b += static_cast<char16_t>(PathSeparator);
+    return a.compare(0, b.size(), b) == 0;
 }
+
+// The scratch folder and what was put in it, removed on every path.
+struct Scratch {
+    std::string folder;
+    std::string cabinet;
+    ~Scratch()
+    {
+        if (folder.empty()) return;
+        RemoveFile(cabinet);
+        RemoveEmptyFolder(folder);
+    }
+};
+
+// Puts the new pair in place of the old one (if any). The old pair is renamed away first and
+// restored when the new pair cannot be moved in, so a reader finds the old release or the new
+// one, never a mixture; the old pair is deleted only once the new one is in place.
+bool SwapIn(const std::string& out, std::string* error)
+{
+    const std::string cabinet = out + PathSeparator + "application.cab";
+    const std::string manifest = out + PathSeparator + "manifest.ini";
+    const std::string olds[] = {cabinet + ".old", manifest + ".old"};
+    const std::string lives[] = {cabinet, manifest};
+    const std::string news[] = {cabinet + ".partial", manifest + ".partial"};
+    const char* names[] = {"application.cab", "manifest.ini"};
+    bool movedAway[2] = {false, false};
+    bool movedIn[2] = {false, false};
+    auto undo = [&]() {
+        for (int i = 1; i >= 0; --i) {
+            if (movedIn[i]) MovePath(lives[i], news[i], nullptr);
+        }
+        for (int i = 1; i >= 0; --i) {
+            if (movedAway[i]) MovePath(olds[i], lives[i], nullptr);
+        }
+    };
+    for (int i = 0; i < 2; ++i) {
+        if (!PathExists(lives[i])) continue;
+        RemoveFile(olds[i]);  // left by an interrupted earlier run of ours
+        std::string why;
+        if (!MovePath(lives[i], olds[i], &why)) {
+            undo();
+            *error = "cannot move the old " + std::string(names[i]) + " aside (" + why + "); the old release is unchanged";
+            return false;
+        }
+        movedAway[i] = true;
+    }
+    for (int i = 0; i < 2; ++i) {
+        std::string why;
+        if (!MovePath(news[i], lives[i], &why)) {
+            undo();
+            *error = "cannot move " + std::string(names[i]) + " into place (" + why + "); the old release is unchanged";
+            return false;
+        }
+        movedIn[i] = true;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (movedAway[i]) RemoveFile(olds[i]);
+    }
+    return true;
+}
+
+}  // namespace
 
 int Pack(const PackRequest& request, std::string* message)
 {
-    if (!request.url.empty() && !IsAcceptedUrl(request.url)) {
-        *message = "--url must be an https URL with a host and a path, without user name, password, query or "
-                   "fragment, of at most 2047 characters";
+    if (request.hasUrl) {
+        std::string rule = BrokenUrlRule(request.url);
+        if (!rule.empty()) {
+            *message = "refused: " + rule;
+            return PackRefused;
+        }
+    }
+    const std::string source = AbsolutePath(request.source);
+    const std::string out = AbsolutePath(request.out);
+    if (!IsFolder(source)) {
+        *message = "refused: " + Printable(source) + " is not a folder";
         return PackRefused;
     }
-    if (!IsFolder(request.source)) {
-        *message = Utf8(request.source) + " is not a folder";
+    if (SameOrInside(ResolvedPath(out), ResolvedPath(source))) {
+        *message = "refused: OUT_DIR " + Printable(out) + " is SOURCE_DIR or inside it (the release would pack itself)";
         return PackRefused;
     }
+    // The walk starts from the folder's resolved path: SOURCE_DIR may itself be reached through
+    // a link, but nothing below it is followed.
+    const std::string root = ResolvedPath(source);
     std::vector<SourceFile> files;
-    std::string error;
-    if (!ListSourceFiles(request.source, &files, &error)) {
-        *message = Utf8(request.source) + ": " + error;
-        return PackFailed;
-    }
-    if (int refused = CheckSources(files, message)) return refused;
+    if (int code = ListSourceFiles(root, &files, message)) return code;
+    if (int code = CheckSources(files, message)) return code;
 
-    const std::wstring cabinet = request.out + L"\\application.cab";
-    const std::wstring manifest = request.out + L"\\manifest.ini";
-    if (!request.force && (Exists(cabinet) || Exists(manifest))) {
-        *message = Utf8(request.out) + " already holds application.cab or manifest.ini (use --force to replace them)";
+    const std::string cabinet = out + PathSeparator + "application.cab";
+    const std::string manifest = out + PathSeparator + "manifest.ini";
+    if (PathExists(out) && !IsFolder(out)) {
+        *message = "refused: OUT_DIR " + Printable(out) + " is not a folder";
         return PackRefused;
     }
-    if (!IsFolder(request.out) && !CreateDirectoryW(request.out.c_str(), nullptr)) {
-        *message = "cannot create " + Utf8(request.out) + " (system error " + std::to_string(GetLastError()) + ")";
-        return PackFailed;
+    if (!request.force && (PathExists(cabinet) || PathExists(manifest))) {
+        *message = "refused: " + Printable(out) + " already holds application.cab or manifest.ini (use --force to replace them)";
+        return PackRefused;
     }
 
+    // Everything is read and compressed in a private scratch folder; OUT_DIR is touched only
+    // once the cabinet is complete.
+    Scratch scratch;
+    std::string error;
+    if (!MakeScratchFolder(&scratch.folder, &error)) {
+        *message = "cannot create a scratch folder: " + error;
+        return PackFailed;
+    }
+    scratch.cabinet = scratch.folder + PathSeparator + "application.cab";
+    std::vector<CabinetMember> members;
+    for (size_t i = 0; i < files.size(); ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "%04u", static_cast<unsigned>(i));
+        CabinetMember member;
+        member.root = root;
+        member.source = files[i].full;
+        member.display = Printable(files[i].relative);
+        member.name = name;
+        member.listedSize = files[i].size;
+        members.push_back(member);
+    }
+    if (int code = WriteCabinet(scratch.cabinet, scratch.folder, &members, &error)) {
+        *message = error;
+        return code;
+    }
+    unsigned long long packageSize = 0;
+    if (!RegularFileSize(scratch.cabinet, &packageSize) || packageSize == 0) {
+        *message = "cannot read the cabinet back";
+        return PackFailed;
+    }
+    if (packageSize > MaxBytes) {
+        *message = "refused: the cabinet would be larger than 2,000,000,000 bytes";
+        return PackRefused;
+    }
+
+    bool createdOut = false;
+    if (!IsFolder(out)) {
+        if (!MakeFolder(out, &error)) {
+            *message = "cannot create " + Printable(out) + ": " + error;
+            return PackFailed;
+        }
+        createdOut = true;
+    }
     // Both outputs are written beside their final names and renamed only when both are
-    // complete, so a failure leaves no partial output (and an earlier release stays whole).
-    const std::wstring partialCabinet = cabinet + L".partial";
-    const std::wstring partialManifest = manifest + L".partial";
+    // complete. Partial files of an interrupted earlier run are ours to remove.
+    const std::string partialCabinet = cabinet + ".partial";
+    const std::string partialManifest = manifest + ".partial";
+    RemoveFile(partialCabinet);
+    RemoveFile(partialManifest);
     auto fail = [&](const std::string& why) {
-        DeleteFileW(partialCabinet.c_str());
-        DeleteFileW(partialManifest.c_str());
+        RemoveFile(partialCabinet);
+        RemoveFile(partialManifest);
+        if (createdOut) RemoveEmptyFolder(out);
         *message = why;
         return PackFailed;
     };
 
-    std::vector<CabinetMember> members;
     ManifestContent content;
     content.url = request.url;
     for (size_t i = 0; i < files.size(); ++i) {
-        char name[8];
-        snprintf(name, sizeof name, "%04u", static_cast<unsigned>(i));
-        members.push_back({files[i].full, name});
-        std::wstring digest = FileSha256(files[i].full);
-        if (digest.empty()) return fail("cannot read " + Utf8(files[i].relative));
-        content.files.push_back({files[i].relative, files[i].size, digest});
+        content.files.push_back({files[i].relative, members[i].readBytes, members[i].sha256});
     }
-    if (!WriteCabinet(partialCabinet, request.out, members, true, &error)) return fail(error);
-    content.packageSize = FileSize(partialCabinet);
-    if (content.packageSize == 0 || content.packageSize > MaxBytes) {
-        DeleteFileW(partialCabinet.c_str());
-        *message = "the cabinet would be larger than 2,000,000,000 bytes";
-        return PackRefused;
+    if (!CopyNewFile(scratch.cabinet, partialCabinet, &error)) {
+        return fail("cannot write " + Printable(partialCabinet) + ": " + error);
     }
-    content.packageSha256 = FileSha256(partialCabinet);
-    if (content.packageSha256.empty()) return fail("cannot read the cabinet back");
-    if (!WriteManifestFile(partialManifest, content)) return fail("cannot write manifest.ini");
-    if (!MoveFileExW(partialCabinet.c_str(), cabinet.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return fail("cannot move application.cab into place (system error " + std::to_string(GetLastError()) + ")");
+    // The digest is of the bytes now in OUT_DIR, read back.
+    unsigned long long hashedSize = 0;
+    if (!FileSha256(partialCabinet, &content.packageSha256, &hashedSize) || hashedSize != packageSize) {
+        return fail("cannot read back " + Printable(partialCabinet));
     }
-    if (!MoveFileExW(partialManifest.c_str(), manifest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(cabinet.c_str());
-        return fail("cannot move manifest.ini into place (system error " + std::to_string(GetLastError()) + ")");
+    content.packageSize = packageSize;
+    if (!WriteNewFile(partialManifest, ManifestBytes(content), &error)) {
+        return fail("cannot write " + Printable(partialManifest) + ": " + error);
     }
-    *message = "packed " + std::to_string(files.size()) + " files into " + Utf8(cabinet) + " (" +
-               std::to_string(content.packageSize) + " bytes) and " + Utf8(manifest);
+    if (!SwapIn(out, &error)) return fail(error);
+    *message = "packed " + std::to_string(files.size()) + " files into " + Printable(cabinet) + " (" +
+               std::to_string(packageSize) + " bytes) and " + Printable(manifest);
     return PackDone;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "delivery/payload.h"
+#include "tools/qelpack/platform_win.h"
+#include "tools/qelpack/rules.h"
 
 namespace {
 
@@ -36,6 +38,18 @@ int VerifyRelease(const std::wstring& manifest, const std::wstring& package)
                         std::to_wstring(GetTickCount());
     std::wstring work = base;
     std::wstring offlineManifest = base + L".ini";
+
+    // The Url is held to the packer's rules: a release whose address a download would refuse
+    // (or that the packer would never write) is not good, even though the check ignores it.
+    wchar_t url[2049];
+    DWORD units = GetPrivateProfileStringW(L"Package", L"Url", L"", url, 2049, manifest.c_str());
+    if (units > 0) {
+        std::string rule = BrokenUrlRule(NarrowPath(std::wstring(url, units)));
+        if (units >= 2048 || !rule.empty()) {
+            Print(L"qelpack: the release is broken: the manifest's Url breaks a rule\n");
+            return 1;
+        }
+    }
 
     // The copy without its Url makes the delivery use the package in place instead of
     // downloading it.

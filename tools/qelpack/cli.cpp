@@ -1,0 +1,46 @@
+#include "tools/qelpack/cli.h"
+
+#include "tools/qelpack/text.h"
+
+const char UsageText[] =
+    "usage: qelpack pack SOURCE_DIR OUT_DIR [--url https://host/path] [--force] | qelpack verify MANIFEST PACKAGE "
+    "(Windows) | qelpack check MANIFEST PACKAGE (Linux)";
+
+int ParsePackArguments(const std::vector<std::string>& args, PackRequest* request, std::string* message)
+{
+    if (args.size() < 3 || args[0] != "pack") {
+        *message = UsageText;
+        return PackRefused;
+    }
+    request->source = args[1];
+    request->out = args[2];
+    if (request->source.empty() || request->out.empty()) {
+        *message = "refused: SOURCE_DIR and OUT_DIR must not be empty";
+        return PackRefused;
+    }
+    for (size_t i = 3; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option == "--force") {
+            if (request->force) {
+                *message = "refused: --force is given twice";
+                return PackRefused;
+            }
+            request->force = true;
+        } else if (option == "--url") {
+            if (request->hasUrl) {
+                *message = "refused: --url is given twice";
+                return PackRefused;
+            }
+            if (i + 1 >= args.size()) {
+                *message = "refused: --url needs an address";
+                return PackRefused;
+            }
+            request->hasUrl = true;
+            request->url = args[++i];
+        } else {
+            *message = "refused: unknown argument " + Printable(option) + "; " + UsageText;
+            return PackRefused;
+        }
+    }
+    return 0;
+}
