@@ -63,9 +63,17 @@ int FailWithCode(DWORD* code, DWORD value)
 
 int FailWithLastError(DWORD* code) { return FailWithCode(code, GetLastError()); }
 
-int SetRequestOption(HINTERNET request, DWORD option, DWORD_PTR value)
+// Flag options are 32-bit values; the context value is pointer-sized. WinHTTP checks the length
+// of each against its own type, so the two kinds are passed with their own sizes.
+int SetRequestOption(HINTERNET request, DWORD option, DWORD value)
 {
     return WinHttpSetOption(request, option, &value, sizeof value) ? 1 : 0;
+}
+
+int SetRequestContext(HINTERNET request, void* context)
+{
+    auto value = reinterpret_cast<DWORD_PTR>(context);
+    return WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &value, sizeof value) ? 1 : 0;
 }
 
 // Opens the session, connection and request and installs the status callback.
@@ -88,7 +96,7 @@ int OpenRequest(DownloadSession* s, const wchar_t* host, INTERNET_PORT port, con
                           WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION) ||
         !SetRequestOption(request, WINHTTP_OPTION_REDIRECT_POLICY,
                           WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP) ||
-        !SetRequestOption(request, WINHTTP_OPTION_CONTEXT_VALUE, reinterpret_cast<DWORD_PTR>(&s->wait))) {
+        !SetRequestContext(request, &s->wait)) {
         return FailWithLastError(code);
     }
 

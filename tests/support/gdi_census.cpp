@@ -19,7 +19,11 @@ struct WineGdiHandleEntry {
 static_assert(sizeof(WineGdiHandleEntry) == 24, "Wine's GDI_HANDLE_ENTRY is 24 bytes");
 
 constexpr size_t kTableEntries = 0x10000;
-constexpr size_t kPebGdiTableOffset = 0x94;  // 32-bit PEB
+#ifdef _WIN64
+constexpr size_t kPebGdiTableOffset = 0xF8;  // GdiSharedHandleTable in a 64-bit PEB
+#else
+constexpr size_t kPebGdiTableOffset = 0x94;  // GdiSharedHandleTable in a 32-bit PEB
+#endif
 
 bool RunningUnderWine()
 {
