@@ -42,7 +42,9 @@ void DIAMONDAPI CabFree(void* block)
 }
 
 // Opens the package of the job being extracted, for reading, with writers excluded. The flags
-// and mode the decompressor asks for are ignored: nothing but the package is ever opened here.
+// and mode the decompressor asks for are ignored: nothing but the package is ever opened here,
+// and only the very file the worker verified (and still holds open): a folder link on the path
+// pointed elsewhere since then reaches another file, which is refused.
 INT_PTR DIAMONDAPI CabOpen(char* name, int, int)
 {
     DeliveryJob* job = ExtractionJob;
@@ -52,8 +54,7 @@ INT_PTR DIAMONDAPI CabOpen(char* name, int, int)
     if (record == nullptr) return -1;
     record->job = job;
     record->entry = -1;
-    record->handle = CreateFileW(job->packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    record->handle = OpenSameFile(job->packagePath, job->verifiedIdentity, FILE_FLAG_SEQUENTIAL_SCAN);
     if (record->handle == INVALID_HANDLE_VALUE) {
         HeapFree(GetProcessHeap(), 0, record);
         return -1;
@@ -80,8 +81,13 @@ UINT DIAMONDAPI CabWrite(INT_PTR file, void* buffer, UINT count)
     ManifestEntry& entry = job->entries[record->entry];
     if (record->written + count > entry.size) return CallbackFailed;
 
+    // A failed or short write (a full disk) says so itself: a decompressor that goes on to close
+    // the member anyway would otherwise report it as a member that failed its check.
     DWORD put = 0;
-    if (!WriteFile(record->handle, buffer, count, &put, nullptr) || put != count) return CallbackFailed;
+    if (!WriteFile(record->handle, buffer, count, &put, nullptr) || put != count) {
+        ReportFailure(job, L"应用包解压失败或文件清单不完整。", 0);
+        return CallbackFailed;
+    }
     if (!BCRYPT_SUCCESS(BCryptHashData(record->digest.hash, static_cast<PUCHAR>(buffer), count, 0))) {
         return CallbackFailed;
     }

@@ -56,15 +56,19 @@ INT_PTR OpenMember(DeliveryJob* job, const FDINOTIFICATION* notification)
         HeapFree(GetProcessHeap(), 0, record);
         return Abort(job, L"应用包工作目录路径过长。");
     }
-    record->handle = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (record->handle != INVALID_HANDLE_VALUE && Sha256Begin(&record->digest)) {
+    // DELETE access: a file that cannot be taken on is deleted through the handle that created
+    // it, never by path (someone else's file may be on the path by then).
+    record->handle =
+        CreateFileW(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (record->handle != INVALID_HANDLE_VALUE && ReadFileIdentity(record->handle, &entry.identity) &&
+        Sha256Begin(&record->digest)) {
         entry.created = 1;
         LinkOpenFile(record);
         return reinterpret_cast<INT_PTR>(record);
     }
     if (record->handle != INVALID_HANDLE_VALUE) {
+        DeleteThroughHandle(record->handle);
         CloseHandle(record->handle);
-        DeleteFileW(path);
     }
     HeapFree(GetProcessHeap(), 0, record);
     return -1;

@@ -205,9 +205,17 @@ int Transfer(DeliveryJob* job, DownloadSession* s, BYTE* buffer, const wchar_t* 
     if (!CheckResponse(job, request, text, code)) return 0;
 
     // Never over an existing file: that one is not ours and stays as it is.
-    s->package.Reset(CreateFileW(job->packagePath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+    // The file's identity is read from the handle that created it: PayloadClose deletes the
+    // file on packagePath only when it is this one, and the worker opens only this one.
+    s->package.Reset(CreateFileW(job->packagePath, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!s->package) return FailWithLastError(code);
+    if (!ReadFileIdentity(s->package.Get(), &job->packageIdentity)) {
+        DWORD error = GetLastError();
+        DeleteThroughHandle(s->package.Get());
+        s->package.Reset();
+        return FailWithCode(code, error);
+    }
     job->packageCreated = 1;
 
     return ReceiveBody(job, s, buffer, text, code);

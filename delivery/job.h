@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "delivery/file_identity.h"
 #include "delivery/payload.h"
 
 constexpr DWORD PathCapacity = 1024;     // every path field, terminator included
@@ -19,6 +20,7 @@ struct ManifestEntry {
     ULONGLONG size;
     LONG created;   // this job created the entry's file in the work directory
     LONG verified;  // the file was written completely and matched size and digest
+    FileIdentity identity;  // of the file this job created, read from the creating handle
 };
 
 struct CabFile;  // a file the cabinet decompressor holds open (extraction)
@@ -27,6 +29,7 @@ struct CabFile;  // a file the cabinet decompressor holds open (extraction)
 // only the worker writes it (phase, percent and statusText under lock, in PublishStatus).
 struct DeliveryJob {
     HANDLE worker;
+    HMODULE module;      // the worker's reference to this DLL, dropped as the worker ends
     HANDLE cancelEvent;  // manual reset, never reset once set
     LONG cancelRequested;  // set with cancelEvent (RequestCancel); read by IsCancelled
     SRWLOCK lock;        // guards phase, percent, statusText
@@ -44,6 +47,8 @@ struct DeliveryJob {
     ULONGLONG extractedBytes;
     BYTE packageSha256[32];
     LONG packageCreated;  // the download created packagePath
+    FileIdentity packageIdentity;   // of the package the download created
+    FileIdentity verifiedIdentity;  // of the package the worker opened and verifies
     LONG workDirCreated;  // extraction created workDir
     CabFile* openFiles;   // files extraction holds open, newest first
 };

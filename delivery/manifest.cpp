@@ -81,13 +81,8 @@ int ParseDecimal(const wchar_t* text, ULONGLONG* out)
 
 int ReadManifest(DeliveryJob* job)
 {
-    // The profile API looks a bare file name up in the Windows directory, while every other
-    // path of the job is taken relative to the current directory: make the manifest's path
-    // absolute first, so that a relative name means the same file here as anywhere else.
-    wchar_t full[PathCapacity];
-    DWORD fullLength = GetFullPathNameW(job->manifestPath, PathCapacity, full, nullptr);
-    if (fullLength == 0 || fullLength >= PathCapacity || WStrCopy(job->manifestPath, full) < 0) return 0;
-
+    // manifestPath is absolute (PayloadStart made it so): the profile API would look a bare
+    // file name up in the Windows directory.
     const wchar_t* package = L"Package";
     wchar_t text[256];
 

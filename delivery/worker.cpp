@@ -59,9 +59,19 @@ int RunPipeline(DeliveryJob* job)
     if (IsCancelled(job)) return 0;
 
     // Read sharing only: from verification to the end of extraction nobody can write the
-    // package. A link is opened as itself, not followed, and then refused.
-    UniqueFile package(CreateFileW(job->packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // package. A link is opened as itself, not followed, and then refused. A downloaded package
+    // must be the very file the download created: anything else on the path (a host's
+    // replacement, a folder link pointed elsewhere) was never received from the server.
+    UniqueFile package;
+    if (job->packageCreated) {
+        package.Reset(OpenSameFile(job->packagePath, job->packageIdentity, FILE_FLAG_SEQUENTIAL_SCAN));
+        if (!package && GetLastError() == ERROR_FILE_INVALID) {
+            return ReportFailure(job, L"应用包无法读取", ERROR_FILE_INVALID);
+        }
+    } else {
+        package.Reset(CreateFileW(job->packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    }
     if (!package) {
         // Without backup semantics a directory, or a link to one, cannot be opened at all
         // (access denied): say what the path is rather than that it could not be read. The
@@ -78,6 +88,8 @@ int RunPipeline(DeliveryJob* job)
     if (!GetFileInformationByHandle(package.Get(), &info) || (info.dwFileAttributes & NotRegularFile) != 0) {
         return ReportFailure(job, L"应用包不是普通文件。", 0);
     }
+    // Extraction opens the package again; it must reach this file, the one verified.
+    IdentityOf(info, &job->verifiedIdentity);
     if (!VerifyPackage(job, package.Get()) || IsCancelled(job)) return 0;
     return ExtractPackage(job);
 }
@@ -98,5 +110,19 @@ DWORD WINAPI DeliveryWorker(void* argument)
     } else if (job->phase != PAYLOAD_FAILED) {
         ReportFailure(job, L"应用包准备失败，未开始安装。", 0);
     }
-    return 0;
+
+    // The reference PayloadStart took for this thread is dropped by the system on the way out,
+    // after the last instruction of this DLL has run: FreeLibraryAndExitThread does not return
+    // here. The job record stays readable: PayloadClose frees it only once this thread is gone.
+    //
+    // WinHTTP's callbacks are meant to be covered by the same reference: the download waits
+    // for the request's closing notification (the last call WinHTTP makes into the callback)
+    // before it returns. That is not enough: the callback thread still has to return through
+    // this DLL after it has set the event, and no event tells when it has, so a host that
+    // unloads right after closing a downloading job can pull the code from under it (seen
+    // under Wine). Dropping a callback-side reference needs a release that runs only after that
+    // return; until then, hosts must not unload right after a download.
+    HMODULE module = job->module;
+    if (module != nullptr) FreeLibraryAndExitThread(module, 0);
+    return 0;  // a test that runs the worker on its own thread without a reference
 }

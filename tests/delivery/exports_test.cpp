@@ -32,9 +32,11 @@ TEST(Exports, StartRefusesNullAndOverlongPaths)
     EXPECT_EQ(PayloadStart(ok.c_str(), tooLong.c_str(), ok.c_str()), nullptr);
     EXPECT_EQ(PayloadStart(ok.c_str(), ok.c_str(), tooLong.c_str()), nullptr);
 
-    // 1023 units fit. The manifest path stays short: Wine's profile reader overflows its stack
-    // on a path longer than MAX_PATH (Windows reads such paths).
-    std::wstring longest(1023, L'a');
+    // 1023 units fit (an absolute path: the limit holds for the absolute form). The manifest
+    // path stays short: Wine's profile reader overflows its stack on a path longer than MAX_PATH
+    // (Windows reads such paths).
+    std::wstring longest = dir.Path() + L"\\";
+    longest.append(1023 - longest.size(), L'a');
     DeliveryJob* job = PayloadStart(ok.c_str(), longest.c_str(), longest.c_str());
     ASSERT_NE(job, nullptr);
     EXPECT_EQ(WaitForEnd(job).phase, PAYLOAD_FAILED);

@@ -6,6 +6,7 @@
 
 #include "support/files.h"
 #include "support/runs.h"
+#include "support/unix_links.h"
 
 namespace {
 
@@ -85,54 +86,13 @@ TEST_F(Verification, WhatStandsAtThePackagePath)
     EXPECT_TRUE(DirExists(dir_ / L"folder.cab"));
 }
 
-// Runs a Unix program under Wine and waits until the path has (or no longer has) attributes:
-// Wine's handle of a Unix process does not tell when it ends. false when it cannot be run or
-// the path did not change within five seconds.
-bool RunUnix(const wchar_t* program, const std::string& arguments, const std::wstring& path, bool appears)
-{
-    wchar_t commandLine[4 * MAX_PATH];
-    std::string command;
-    command.append(1, '"').append(Narrow(program)).append("\" ").append(arguments);
-    if (MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, commandLine, 4 * MAX_PATH) == 0) return false;
-    std::wstring image = std::wstring(L"Z:") + program;
-    for (wchar_t& c : image) c = c == L'/' ? L'\\' : c;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(image.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    auto present = [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
-    DWORD start = GetTickCount();
-    while (present() != appears && GetTickCount() - start < 5000) Sleep(10);
-    return present() == appears;
-}
-
-// A symbolic link to a folder. Wine has no way to make a link from Windows code
-// (CreateSymbolicLinkW is a stub there), but it runs Unix programs: ln makes one, which Wine
-// reports as a folder that is a reparse point. Skipped where that is not possible.
+// A symbolic link to a folder (made with /bin/ln, see support/unix_links.h).
 TEST_F(Verification, LinkToAFolderIsNoRegularFile)
 {
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (toUnix == nullptr) GTEST_SKIP() << "not running under Wine";
+    if (UnixPath(dir_.Path()).empty()) GTEST_SKIP() << "not running under Wine";
     ASSERT_TRUE(CreateDirectoryW((dir_ / L"target").c_str(), nullptr));
     std::wstring link = dir_ / L"link.cab";
-    char* unixTarget = toUnix((dir_ / L"target").c_str());
-    char* unixLink = toUnix(link.c_str());
-    ASSERT_NE(unixTarget, nullptr);
-    ASSERT_NE(unixLink, nullptr);
-    std::string target;
-    target.append(1, '"').append(unixTarget).append(1, '"');
-    std::string linkArgument;
-    linkArgument.append(1, '"').append(unixLink).append(1, '"');
-    HeapFree(GetProcessHeap(), 0, unixTarget);
-    HeapFree(GetProcessHeap(), 0, unixLink);
-    if (!RunUnix(L"/bin/ln", "-s " + target + " " + linkArgument, link, true)) GTEST_SKIP() << "no link was made";
+    if (!MakeLink(dir_ / L"target", link)) GTEST_SKIP() << "no link was made";
     EXPECT_EQ(GetFileAttributesW(link.c_str()) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 
@@ -143,7 +103,7 @@ TEST_F(Verification, LinkToAFolderIsNoRegularFile)
     EXPECT_EQ(outcome.closed, 1);
     EXPECT_TRUE(DirExists(dir_ / L"target"));
     // Wine removes such a link neither as a folder nor as a file.
-    EXPECT_TRUE(RunUnix(L"/bin/rm", linkArgument, link, false));
+    EXPECT_TRUE(RemoveLink(link));
 }
 
 }  // namespace

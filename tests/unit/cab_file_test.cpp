@@ -30,6 +30,12 @@ protected:
         job_->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ASSERT_TRUE(WriteBytes(dir_ / L"package", std::string("MSCF-not-really")));
         lstrcpyW(job_->packagePath, (dir_ / L"package").c_str());
+        // The worker has verified this file: extraction may open it, and nothing else.
+        HANDLE verified = CreateFileW(job_->packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+        ASSERT_NE(verified, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(ReadFileIdentity(verified, &job_->verifiedIdentity));
+        CloseHandle(verified);
         lstrcpyW(job_->workDir, dir_.Path().c_str());
         job_->entryCount = 1;
         job_->entries[0].size = 4;
