@@ -77,6 +77,12 @@ if wait_for custom; then
         sleep 0.25
       done
       shoot 3-progress
+      # The install-files page waits for Next once the sections are done.
+      for _ in $(seq 240); do
+        case $(pilot status) in 应用文件已准备好*) break ;; esac
+        sleep 0.25
+      done
+      pilot next
       wait_for custom && shoot 4-finish && pilot click 1
     else
       wait_for failure && shoot 5-failure && pilot click 28945
