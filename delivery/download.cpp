@@ -4,6 +4,7 @@
 #include "delivery/download.h"
 
 #include "delivery/handles.h"
+#include "delivery/http_closing.h"
 #include "delivery/http_wait.h"
 #include "delivery/package_url.h"
 #include "delivery/manifest.h"
@@ -79,6 +80,14 @@ int SetRequestContext(HINTERNET request, void* context)
 // Opens the session, connection and request and installs the status callback.
 int OpenRequest(DownloadSession* s, const wchar_t* host, INTERNET_PORT port, const wchar_t* path, DWORD* code)
 {
+    // WinHTTP goes on working on its own threads for a while after its handles are closed
+    // (connections, name resolution, its task queues), and nothing tells when it has finished.
+    // This DLL is usually the one that brought it into the process, so a host unloading this DLL
+    // right after PayloadClose would unload WinHTTP under that work (seen under Wine as a fault
+    // in the unloaded winhttp.dll). WinHTTP therefore stays loaded for the life of the process.
+    HMODULE pinned = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"winhttp.dll", &pinned)) return FailWithLastError(code);
+
     s->root.Reset(WinHttpOpen(L"QEL Installer/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!s->root) return FailWithLastError(code);
@@ -100,9 +109,18 @@ int OpenRequest(DownloadSession* s, const wchar_t* host, INTERNET_PORT port, con
         return FailWithLastError(code);
     }
 
-    if (WinHttpSetStatusCallback(request, HttpStatusCallback, HttpNotificationMask, 0) ==
-        WINHTTP_INVALID_STATUS_CALLBACK) {
+    // The callback's own reference to this DLL, dropped by the request's closing notification.
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<const wchar_t*>(reinterpret_cast<void*>(&HttpClosingNotified)),
+                            &s->wait.module)) {
         return FailWithLastError(code);
+    }
+    if (WinHttpSetStatusCallback(request, HttpCallbackEntry, HttpNotificationMask, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+        DWORD error = GetLastError();
+        FreeLibrary(s->wait.module);
+        s->wait.module = nullptr;
+        return FailWithCode(code, error);
     }
     s->callbackInstalled = 1;
     return 1;

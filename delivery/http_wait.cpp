@@ -47,16 +47,12 @@ int HttpWaitStep(DeliveryJob* job, HttpWait* wait, BOOL callResult, DWORD expect
     }
 }
 
-void CALLBACK HttpStatusCallback(HINTERNET, DWORD_PTR context, DWORD notification, void* information,
+extern "C" void CALLBACK HttpStatusCallback(HINTERNET, DWORD_PTR context, DWORD notification, void* information,
                                  DWORD informationLength)
 {
     auto* wait = reinterpret_cast<HttpWait*>(context);
     if (wait == nullptr) return;
     switch (notification) {
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
-        SetEvent(wait->closedEvent);
-        return;
-    }
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         // Without an error number the step still fails: the status then differs from the one
         // awaited.

@@ -16,6 +16,7 @@ constexpr DWORD HttpNotificationMask = 0x097E0C00;  // every completion, request
 struct HttpWait {
     HANDLE doneEvent;    // manual reset: a completion or a request error arrived
     HANDLE closedEvent;  // manual reset: the request handle is closing; no notification follows
+    HMODULE module;      // this DLL's reference owned by the installed callback (http_closing.h)
     // Written and read only with interlocked operations.
     LONG status;  // notification code of the last completion, 0 after a reset
     LONG error;   // error of a request-error notification, else 0
@@ -31,6 +32,7 @@ void HttpWaitReset(HttpWait* wait);
 // request error, 5023 for another completion, 12002 after 60 seconds.
 int HttpWaitStep(DeliveryJob* job, HttpWait* wait, BOOL callResult, DWORD expected, DWORD* code);
 
-// The request's status callback; context is the HttpWait record.
-void CALLBACK HttpStatusCallback(HINTERNET request, DWORD_PTR context, DWORD notification, void* information,
+// Every notification of the request but the closing one (HttpCallbackEntry takes that one);
+// context is the HttpWait record.
+extern "C" void CALLBACK HttpStatusCallback(HINTERNET request, DWORD_PTR context, DWORD notification, void* information,
                                  DWORD informationLength);

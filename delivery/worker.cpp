@@ -115,13 +115,8 @@ DWORD WINAPI DeliveryWorker(void* argument)
     // after the last instruction of this DLL has run: FreeLibraryAndExitThread does not return
     // here. The job record stays readable: PayloadClose frees it only once this thread is gone.
     //
-    // WinHTTP's callbacks are meant to be covered by the same reference: the download waits
-    // for the request's closing notification (the last call WinHTTP makes into the callback)
-    // before it returns. That is not enough: the callback thread still has to return through
-    // this DLL after it has set the event, and no event tells when it has, so a host that
-    // unloads right after closing a downloading job can pull the code from under it (seen
-    // under Wine). Dropping a callback-side reference needs a release that runs only after that
-    // return; until then, hosts must not unload right after a download.
+    // WinHTTP's callbacks hold a reference of their own, dropped by the request's closing
+    // notification without returning into this DLL (http_closing.h).
     HMODULE module = job->module;
     if (module != nullptr) FreeLibraryAndExitThread(module, 0);
     return 0;  // a test that runs the worker on its own thread without a reference
