@@ -5,6 +5,7 @@
 #include "delivery/handles.h"
 #include "delivery/manifest.h"
 #include "delivery/verify.h"
+#include "delivery/volume_identity.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ int FreeBytesOfVolume(const wchar_t* path, wchar_t* volume, ULONGLONG* freeBytes
 
 // The space is needed where it is written: the extracted files on the work directory's volume
 // and, when the package is downloaded, the package on its own volume (the sum when the two
-// share one).
+// share one, whatever names the two paths reach it by).
 int CheckFreeSpace(DeliveryJob* job)
 {
     wchar_t workVolume[PathCapacity];
@@ -36,9 +37,7 @@ int CheckFreeSpace(DeliveryJob* job)
         if (!FreeBytesOfVolume(job->packagePath, packageVolume, &packageFree)) {
             return ReportFailure(job, L"无法检查应用包工作磁盘的空间", GetLastError());
         }
-        // Volume paths differ at most in letter case ("c:\" and "C:\"); an ordinal comparison
-        // does not let locale rules call two distinct paths equal.
-        if (CompareStringOrdinal(workVolume, -1, packageVolume, -1, TRUE) == CSTR_EQUAL) {
+        if (SameVolume(workVolume, packageVolume)) {
             workNeed += job->packageSize;
         } else if (packageFree < job->packageSize) {
             return ReportFailure(job, L"应用包工作磁盘的可用空间不足。", 0);

@@ -151,6 +151,39 @@ TEST_F(FreeSpace, VolumesAreThoseOfWorkDirectoryAndPackage)
     RemoveDirectoryW(onDrive.c_str());
 }
 
+// O: is a second drive letter for Q:'s tmpfs. A package on one name and the work directory on
+// the other draw on one volume: the two needs are summed, as for one name.
+TEST_F(FreeSpace, OneVolumeUnderTwoDriveLetters)
+{
+    const std::wstring alias = L"O:\\";
+    ULARGE_INTEGER available = {}, total = {};
+    if (!GetDiskFreeSpaceExW(alias.c_str(), &available, &total, nullptr) || total.QuadPart != DriveSize) {
+        GTEST_SKIP() << "no drive O: on Q:'s tmpfs";
+    }
+    const ULONGLONG free = FreeBytes(Drive);
+    const struct {
+        const char* what;
+        std::wstring package;
+        std::wstring work;
+        ULONGLONG size;
+        bool passes;
+    } cases[] = {
+        {"package on O:, work on Q:, Size + UnpackedSize = free", alias + L"package.cab", Drive + L"work", 1000, true},
+        {"package on O:, work on Q:, one byte more", alias + L"package.cab", Drive + L"work", 1001, false},
+        {"package on Q:, work on O:, one byte more", Drive + L"package.cab", alias + L"work", 1001, false},
+        {"package on o:, work on Q:, one byte more", L"o:\\package.cab", Drive + L"work", 1001, false},
+    };
+    for (const auto& c : cases) {
+        Outcome outcome = Run(dir_.Path(), free - 1000, c.size, true, c.package, c.work);
+        if (c.passes) {
+            ExpectPassed(outcome, true, c.what);
+        } else {
+            ExpectNoSpace(outcome, c.what);
+        }
+        EXPECT_EQ(FreeBytes(Drive), free) << c.what;
+    }
+}
+
 // A work directory on a drive that does not exist: the space cannot be checked.
 TEST(FreeSpaceQuery, UnknownDriveIsReportedWithItsCode)
 {
