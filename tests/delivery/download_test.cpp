@@ -330,6 +330,36 @@ TEST_F(Download, ExistingPackageFileIsNeitherChangedNorDeleted)
     EXPECT_EQ(ReadBytes(c.PackagePath()), "the host's own file");
 }
 
+// After a good download the host may take the package (it is then gone, as closing wants) or
+// put a file of its own on the package path (same bytes: only identity tells them apart). The
+// host's file is never deleted.
+TEST_F(Download, DownloadedPackageTakenOrReplacedByTheHost)
+{
+    for (bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "replaced" : "taken");
+        DownloadCase c(bed_, 20000, replaced ? 15 : 14);
+        ASSERT_TRUE(c.Ok());
+        DeliveryJob* job = c.Start(bed_.Url(L"normal", c.Name()));
+        ASSERT_NE(job, nullptr);
+        JobStatus end = WaitForEnd(job);
+        ASSERT_EQ(end.phase, PAYLOAD_READY) << Narrow(end.text);
+        const std::wstring taken = c.PackagePath() + L".taken";
+        ASSERT_TRUE(MoveFileW(c.PackagePath().c_str(), taken.c_str()));
+        if (replaced) {
+            ASSERT_TRUE(WriteBytes(c.PackagePath(), c.Package()));
+        }
+        EXPECT_EQ(PayloadClose(job), replaced ? 0 : 1);
+        EXPECT_FALSE(DirExists(c.WorkDir()));
+        EXPECT_EQ(ReadBytes(taken), c.Package());
+        EXPECT_EQ(FileExists(c.PackagePath()), replaced);
+        if (replaced) {
+            EXPECT_EQ(ReadBytes(c.PackagePath()), c.Package());
+        }
+        DeleteFileW(taken.c_str());
+        DeleteFileW(c.PackagePath().c_str());
+    }
+}
+
 // ---- cancellation and close -------------------------------------------------------------------
 
 TEST_F(Download, CancelEndsEveryNetworkWaitAtOnce)
