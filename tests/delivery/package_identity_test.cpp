@@ -5,6 +5,9 @@
 //
 // To place the swap exactly between the two stages, another job in the same process keeps
 // extraction busy (support/busy_extraction.h).
+//
+// After a download the same holds one stage earlier: the package that is verified is the file
+// the download created, not whatever the path reaches once the download has closed it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,12 +15,14 @@
 
 #include "support/busy_extraction.h"
 #include "support/files.h"
+#include "support/https_bed.h"
 #include "support/runs.h"
 #include "support/unix_links.h"
 
 namespace {
 
 const std::wstring IncompleteText = L"应用包解压失败或文件清单不完整。";
+const std::wstring NotTheDownloadedFileText = L"应用包无法读取（错误码 1006）。";
 
 TEST(PackageIdentity, LinkPointedElsewhereBeforeExtractionIsRefused)
 {
@@ -67,6 +72,49 @@ TEST(PackageIdentity, LinkPointedElsewhereBeforeExtractionIsRefused)
     // Nothing of either cabinet was touched; the links go with /bin/rm.
     EXPECT_EQ(ReadBytes(dir / L"one\\application.cab"), verified.cabinet);
     EXPECT_EQ(ReadBytes(dir / L"two\\application.cab"), other.cabinet);
+    EXPECT_TRUE(RemoveLink(dir / L"via"));
+}
+
+// The link on the package path is pointed elsewhere while the package trickles in. The other
+// folder holds a byte-for-byte copy of the served package, so only identity can tell that it is
+// not the file the download wrote: the job must not verify or extract it.
+TEST(PackageIdentity, LinkPointedElsewhereDuringTheDownloadIsRefused)
+{
+    HttpsBed bed;
+    ASSERT_TRUE(FindHttpsBed(&bed)) << "the HTTPS test server is not running (ctest starts it)";
+    TempDir dir;
+    if (UnixPath(dir.Path()).empty()) GTEST_SKIP() << "links are made with /bin/ln under Wine";
+
+    Release release = MakeRelease({RandomBytes(2000000, 5)}, false);
+    ServedFile served(bed, release.cabinet);
+    ASSERT_TRUE(served.Ok());
+    release.manifest.Set(L"Package", L"Url", bed.Url(L"trickle", served.Name()));
+    ASSERT_TRUE(release.manifest.Write(dir / L"m.ini"));
+    ASSERT_TRUE(CreateDirectoryW((dir / L"one").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir / L"two").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(dir / L"two\\application.cab", release.cabinet));
+    if (!MakeLink(dir / L"one", dir / L"via")) GTEST_SKIP() << "no link was made";
+
+    DeliveryJob* job = PayloadStart((dir / L"m.ini").c_str(), (dir / L"via\\application.cab").c_str(),
+                                    (dir / L"work").c_str());
+    ASSERT_NE(job, nullptr);
+    JobStatus downloading =
+        WaitUntil(job, [](const JobStatus& s) { return s.phase > PAYLOAD_DOWNLOADING || s.percent > 0; });
+    ASSERT_EQ(downloading.phase, PAYLOAD_DOWNLOADING) << Narrow(downloading.text);
+    ASSERT_TRUE(RemoveLink(dir / L"via"));
+    ASSERT_TRUE(MakeLink(dir / L"two", dir / L"via"));
+    const bool swappedInTime = Poll(job).phase == PAYLOAD_DOWNLOADING;
+
+    JobStatus end = WaitForEnd(job);
+    EXPECT_TRUE(swappedInTime) << "the download ended before the link was swapped";
+    EXPECT_EQ(end.phase, PAYLOAD_FAILED);
+    EXPECT_EQ(end.text, NotTheDownloadedFileText) << Narrow(end.text);
+    EXPECT_FALSE(DirExists(dir / L"work")) << "extraction started";
+    // The path now reaches the copy, which is not the job's: it stays, and the result says so.
+    // The downloaded file is complete, under the folder the path no longer reaches.
+    EXPECT_EQ(PayloadClose(job), 0);
+    EXPECT_EQ(ReadBytes(dir / L"two\\application.cab"), release.cabinet);
+    EXPECT_EQ(ReadBytes(dir / L"one\\application.cab"), release.cabinet);
     EXPECT_TRUE(RemoveLink(dir / L"via"));
 }
 
