@@ -64,6 +64,7 @@ Var No
 Page custom WelcomeShow
 Page directory "" DirectoryShow
 Page instfiles "" ProgressShow
+Page custom FailureShow
 Page custom FinishShow
 
 Function .onInit
@@ -91,15 +92,20 @@ Function .onUserAbort
   ${IfThen} $0 == 1 ${|} Abort ${|}
 FunctionEnd
 
-Function .onInstFailed
-  ${If} $Result == 1
-    ; A cancel closes the installer: Cancel reads "Close" after an abort.
-    GetDlgItem $0 $HWNDPARENT 2
-    EnableWindow $0 1
-    System::Call 'user32::PostMessageW(p $HWNDPARENT, i ${WM_COMMAND}, p 2, p 0)'
-  ${Else}
-    ${QelSkinFailure} $QelFailure
+; NSIS calls .onInstFailed only once the user closes a failed install, too late for a failure
+; page; with a window the section therefore ends without Abort, and the pages after the
+; progress page follow the result: the failure page after a failure, nothing after a cancel
+; (both later pages skip themselves, and going past the last page ends the installer, with the
+; exit code the section set), the finish page after an install.
+Function FailureShow
+  ${If} $Result != 2
+    Abort
   ${EndIf}
+  nsDialogs::Create 1018
+  Pop $Page
+  ${QelSkinPage} $Page
+  ${QelSkinFailure} $Page $QelFailure
+  nsDialogs::Show
 FunctionEnd
 
 Function WelcomeShow
@@ -155,6 +161,9 @@ Function ProgressShow
 FunctionEnd
 
 Function FinishShow
+  ${If} $Result != 0
+    Abort
+  ${EndIf}
   nsDialogs::Create 1018
   Pop $Page
   ${NSD_CreateLabel} 0 30u 100% 12u "示例应用已安装完成。"
@@ -188,6 +197,9 @@ Section "-deliver"
       FileWriteUTF16LE /BOM $0 "$QelFailure$\r$\n"
       FileClose $0
     ${EndIf}
-    Abort
+    ; A silent install ends here. With a window the next page shows the failure (FailureShow).
+    ${IfThen} ${Silent} ${|} Abort ${|}
   ${EndIf}
+  ; The progress page leads on by itself: to the failure page or to the finish page.
+  SetAutoClose true
 SectionEnd

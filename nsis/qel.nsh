@@ -24,7 +24,7 @@
 ;   ${QelSkinPrompt} PAGE T1 T2 T3 B1 B2  the prompt card on a custom page
 ;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, laid out
 ;                                       right of the band; sets $QelStatusControl/$QelBarControl
-;   ${QelSkinFailure} TEXT              the failure page on the main window
+;   ${QelSkinFailure} PAGE TEXT         the failure page: a custom page after the progress page
 ;   ${QelSkinEnd}                       .onGUIEnd: font and picture freed, qelskin.dll unloaded
 ;
 ; Threads: ${QelInstall} runs on the section's thread (it sleeps between polls); every skin
@@ -522,6 +522,13 @@ Function QelInstallRelease
       SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $7 0
     ${EndIf}
   ${LoopUntil} $6 >= ${QEL_PHASE_READY}
+  ; Cancel is NSIS's again (disabled while sections run): from here on the job is being
+  ; finished, and a Cancel that NSIS took for itself would end the installer under the
+  ; section's feet, before the files are placed or the job is closed.
+  ${If} $HWNDPARENT != 0
+    GetDlgItem $9 $HWNDPARENT 2
+    EnableWindow $9 0
+  ${EndIf}
   ${If} $6 == ${QEL_PHASE_READY}
     StrCpy $QelIn $0
     StrCpy $QelIn2 $2
@@ -876,28 +883,78 @@ Function QelLayoutProgress
   Pop $0
 FunctionEnd
 
-; ${QelSkinFailure} TEXT, on the UI thread (for example in .onInstFailed): the main window
-; becomes the failure page: NSIS's buttons hidden for good, one close button, the failure text.
-!macro QelSkinFailure TEXT
+; ${QelSkinFailure} PAGE TEXT, on the UI thread, in the show callback of a custom page (PAGE,
+; from nsDialogs::Create) that comes after the progress page: NSIS's buttons hidden for good, one
+; close button in the place of Next (the frame closes the installer on it), and the failure
+; text right of the band on PAGE. NSIS runs .onInstFailed only when a failed install is being
+; closed, too late for this page.
+!macro QelSkinFailure PAGE TEXT
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
   StrCpy $QelSkinLoaded 1
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .s'
-  Pop $QelOut
-  ${If} $QelOut == 0
-    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
-  ${Else}
-    SendMessage $QelOut ${WM_SETFONT} $QelFont 1
-    !insertmacro QelSkinButtons $HWNDPARENT "28945"
-  ${EndIf}
-  StrCpy $QelIn "${TEXT}"
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p $HWNDPARENT, p $QelFont, w "$QelIn") p .s'
-  Pop $QelOut
-  ${If} $QelOut == 0
-    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
-  ${EndIf}
+  Push "${TEXT}"
+  Push ${PAGE}
+  Call QelStyleFailure
   ${EndIf}
 !macroend
+
+; Stack in: the page, then the text.
+Function QelStyleFailure
+  Exch $0 ; page
+  Exch
+  Exch $1 ; text
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .r2'
+  ${If} $2 == 0
+  ${OrIf} $2 == "error"
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
+  ${Else}
+    ; Where Next was: the foot of the main window, clear of the page.
+    GetDlgItem $3 $HWNDPARENT 1
+    System::Call '*(i, i, i, i) p .r7'
+    System::Call 'user32::GetWindowRect(p r3, p r7)'
+    System::Call 'user32::MapWindowPoints(p 0, p $HWNDPARENT, p r7, i 2)'
+    System::Call '*$7(i .r3, i .r4, i .r5, i .r6)'
+    System::Free $7
+    IntOp $5 $5 - $3
+    IntOp $6 $6 - $4
+    System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r5, i r6, i 0x14)'
+    Push $2
+    Call QelStyleButton
+  ${EndIf}
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p r0, p $QelFont, w r1) p .r2'
+  ${If} $2 == 0
+  ${OrIf} $2 == "error"
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
+  ${Else}
+    ; Right of the band, 40 dialog units down, 60 high, 10 short of the page's right edge.
+    System::Call '*(i ${QEL_BAND_DU}, i 40, i 10, i 60) p .r7'
+    System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r7)'
+    System::Call '*$7(i .r3, i .r4, i .r5, i .r6)'
+    System::Free $7
+    IntOp $3 $3 + $5
+    System::Call '*(i, i, i, i) p .r7'
+    System::Call 'user32::GetClientRect(p r0, p r7)'
+    System::Call '*$7(i, i, i .r1, i)'
+    System::Free $7
+    IntOp $1 $1 - $3
+    IntOp $1 $1 - $5
+    System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r1, i r6, i 0x14)'
+  ${EndIf}
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 !define QelSkinFailure "!insertmacro QelSkinFailure"
 
 ; ${QelSkinEnd}, in .onGUIEnd (the main window and every skinned window are gone): deletes the
