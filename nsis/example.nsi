@@ -44,6 +44,8 @@ XPStyle on
 BrandingText " "
 ShowInstDetails nevershow
 DirText "选择安装位置：" "安装文件夹" "浏览…"
+; The free-space lines would sit over the waves; the delivery checks the space itself.
+SpaceTexts none
 MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
 InstallButtonText "安装(&I)"
 CompletedText "完成"
@@ -153,6 +155,11 @@ Function DirectoryShow
   ${QelSkinButtons} $Page "1001"
   GetDlgItem $0 $Page 1019
   ${QelSkinInput} $0
+  ; The free-space lines (empty with SpaceTexts none) would still cover the waves.
+  GetDlgItem $0 $Page 1023
+  ShowWindow $0 ${SW_HIDE}
+  GetDlgItem $0 $Page 1024
+  ShowWindow $0 ${SW_HIDE}
 FunctionEnd
 
 Function ProgressShow

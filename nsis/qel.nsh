@@ -76,6 +76,12 @@
 !ifndef QEL_BAND_DU
   !define QEL_BAND_DU 90
 !endif
+; NSIS's window is widened by this many dialog units in ${QelSkinBegin}: with the band, its
+; pages are too narrow for the prompt card (a column from 114 to 280 units) and for the
+; controls NSIS places across the band.
+!ifndef QEL_WIDEN_DU
+  !define QEL_WIDEN_DU 40
+!endif
 
 Var QelFailure        ; the failure line of the last ${QelInstall} ("" after success)
 Var QelJob            ; the running job's handle, 0 when none
@@ -86,6 +92,10 @@ Var QelBarControl     ; frozen progress bar for the percentage (0: none)
 Var QelSkinLoaded     ; 1 once qelskin.dll has been called
 Var QelFont
 Var QelPicture
+Var QelRectL          ; a window's place, from QelChildRect
+Var QelRectT
+Var QelRectR
+Var QelRectB
 
 ; ---------------------------------------------------------------------------------------------
 ; ${QelFiles} BIN_FOLDER: extracts qelfetch.dll and qelskin.dll from BIN_FOLDER (on the build
@@ -632,6 +642,7 @@ Var QelSkinFault
   ${If} $QelPicture == 0
     StrCpy $QelSkinFault "qel.nsh: the band picture cannot be loaded (QelPictureFile was not called in .onInit)"
   ${EndIf}
+  Call QelWidenWindow
   System::Call '$PLUGINSDIR\qelskin.dll::StyleWindow(p $HWNDPARENT, i ${QEL_COLOR_BAND}, i 0x00FFFFFF) i .s'
   !insertmacro _QelSkinCheck StyleWindow
   System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
@@ -641,6 +652,7 @@ Var QelSkinFault
   ${IfThen} $QelFont == 0 ${|} StrCpy $QelSkinFault "qel.nsh: FontForDpi failed" ${|}
   !insertmacro QelSkinPage $HWNDPARENT
   !insertmacro QelSkinButtons $HWNDPARENT "1 2 3"
+  Call QelClearBandOfMainWindow
   GetDlgItem $QelOut $HWNDPARENT 1028
   ShowWindow $QelOut ${SW_HIDE}
   GetDlgItem $QelOut $HWNDPARENT 1256
@@ -650,6 +662,93 @@ Var QelSkinFault
   ${EndIf}
 !macroend
 !define QelSkinBegin "!insertmacro QelSkinBegin"
+
+; Widens the main window by QEL_WIDEN_DU dialog units, keeping it centred: children in its
+; right half (Next, Back) move right, children that reach into the right half from the left
+; (the page area 1018, the line above the buttons) grow. NSIS places every page on 1018.
+Function QelWidenWindow
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  System::Call '*(i ${QEL_WIDEN_DU}, i 0, i 0, i 0) p .r0'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r1, i, i, i)'
+  System::Free $0
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetClientRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i, i, i .r2, i)'
+  System::Free $0
+  IntOp $2 $2 / 2
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "" "" $HWNDPARENT $0
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    StrCpy $QelIn $0
+    Call QelChildRect
+    IntOp $3 $QelRectR - $QelRectL
+    IntOp $4 $QelRectB - $QelRectT
+    ${If} $QelRectL >= $2
+      IntOp $QelRectL $QelRectL + $1
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r3, i r4, i 0x14)'
+    ${ElseIf} $QelRectR > $2
+      IntOp $3 $3 + $1
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r3, i r4, i 0x14)'
+    ${EndIf}
+  ${Loop}
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r2, i .r3, i .r4, i)'
+  System::Free $0
+  IntOp $4 $4 - $2
+  IntOp $4 $4 + $1
+  IntOp $0 $1 / 2
+  IntOp $2 $2 - $0
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i, i, i, i .r1)'
+  System::Free $0
+  IntOp $1 $1 - $3
+  System::Call 'user32::SetWindowPos(p $HWNDPARENT, p 0, i r2, i r3, i r4, i r1, i 0x14)'
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; The line NSIS draws above its buttons (an etched static) starts right of the band.
+Function QelClearBandOfMainWindow
+  Push $0
+  Push $1
+  Push $2
+  System::Call '*(i ${QEL_BAND_DU}, i 0, i 10, i 0) p .r0'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r1, i, i .r2, i)'
+  System::Free $0
+  IntOp $1 $1 + $2
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "Static" "" $HWNDPARENT $0
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetWindowLongW(p r0, i -16) i .r2'
+    IntOp $2 $2 & 0x1F
+    ${If} $2 = 0x10
+      StrCpy $QelIn $0
+      Call QelChildRect
+      ${If} $QelRectL < $1
+      ${AndIf} $QelRectR > $1
+        IntOp $2 $QelRectR - $1
+        IntOp $QelRectB $QelRectB - $QelRectT
+        System::Call 'user32::SetWindowPos(p r0, p 0, i r1, i $QelRectT, i r2, i $QelRectB, i 0x14)'
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 
 ; Sends the skin's font to every child of $QelIn.
 Function QelApplyFont
@@ -678,6 +777,15 @@ Function QelStylePage
   StrCpy $3 0 ; offset x, dialog units
   StrCpy $4 0 ; offset y
   ${If} $0 != $HWNDPARENT
+    ; NSIS made its own pages at the size the page area had before ${QelSkinBegin} widened
+    ; it; nsDialogs pages are made at the new size. Either way the page fills the area.
+    GetDlgItem $QelIn $HWNDPARENT 1018
+    ${If} $QelIn != 0
+      Call QelChildRect
+      IntOp $1 $QelRectR - $QelRectL
+      IntOp $2 $QelRectB - $QelRectT
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r1, i r2, i 0x14)'
+    ${EndIf}
     System::Call '*(i 0, i 0) p .r1'
     System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
     System::Call '*$1(i .r5, i .r6)'
@@ -705,8 +813,148 @@ Function QelStylePage
     StrCpy $QelIn $0
     Call QelApplyFont
   ${EndIf}
+  ${If} $0 != $HWNDPARENT
+    StrCpy $QelIn $0
+    Call QelClearBand
+  ${EndIf}
   Pop $6
   Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: a page inside the main window. NSIS's pages (and nsDialogs pages laid out from the
+; page's left edge) put their controls across the band: the icon (a static with SS_ICON) is
+; hidden, and every other child is moved into the part right of the band, from QEL_BAND_DU + 10
+; dialog units of the main window to 10 units short of the page's right edge, squeezed in
+; proportion so that what lies inside a group box stays inside it. A page whose children all
+; lie right of the band already is left as it is.
+Function QelClearBand
+  Push $0 ; page
+  Push $1 ; child
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6 ; leftmost child edge
+  Push $7 ; rightmost child edge
+  Push $8 ; target left
+  Push $9 ; target right
+  StrCpy $0 $QelIn
+  ; Target span in the page's pixels.
+  System::Call '*(i ${QEL_BAND_DU}, i 0, i 10, i 0) p .r1'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r1)'
+  System::Call '*$1(i .r8, i, i .r2, i)'
+  System::Free $1
+  System::Call '*(i 0, i 0) p .r1'
+  System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
+  System::Call '*$1(i .r3, i)'
+  System::Free $1
+  IntOp $8 $8 + $2
+  IntOp $8 $8 - $3
+  System::Call '*(i, i, i, i) p .r1'
+  System::Call 'user32::GetClientRect(p r0, p r1)'
+  System::Call '*$1(i, i, i .r9, i)'
+  System::Free $1
+  IntOp $9 $9 - $2
+  ; First pass: hide icons, find the children's extent.
+  StrCpy $6 ""
+  StrCpy $7 ""
+  StrCpy $1 0
+  ${Do}
+    FindWindow $1 "" "" $0 $1
+    ${IfThen} $1 == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetClassNameW(p r1, w .r2, i 64)'
+    System::Call 'user32::GetWindowLongW(p r1, i -16) i .r3'
+    IntOp $3 $3 & 0x1F
+    ${If} $2 == "Static"
+    ${AndIf} $3 == 3
+      ShowWindow $1 ${SW_HIDE}
+      ${Continue}
+    ${EndIf}
+    StrCpy $QelIn $1
+    Call QelChildRect
+    StrCpy $2 $QelRectL
+    StrCpy $4 $QelRectR
+    ${If} $6 == ""
+    ${OrIf} $2 < $6
+      StrCpy $6 $2
+    ${EndIf}
+    ${If} $7 == ""
+    ${OrIf} $4 > $7
+      StrCpy $7 $4
+    ${EndIf}
+  ${Loop}
+  ${If} $6 != ""
+  ${AndIf} $6 < $8
+  ${AndIf} $7 > $6
+  ${AndIf} $9 > $8
+    ; Second pass: x' = target left + (x - leftmost) * (target width) / (extent width).
+    IntOp $9 $9 - $8 ; target width
+    IntOp $7 $7 - $6 ; extent width
+    StrCpy $1 0
+    ${Do}
+      FindWindow $1 "" "" $0 $1
+      ${IfThen} $1 == 0 ${|} ${Break} ${|}
+      System::Call 'user32::GetWindowLongW(p r1, i -16) i .r3'
+      IntOp $3 $3 & 0x1F
+      System::Call 'user32::GetClassNameW(p r1, w .r2, i 64)'
+      ${If} $2 == "Static"
+      ${AndIf} $3 == 3
+        ${Continue}
+      ${EndIf}
+      StrCpy $QelIn $1
+      Call QelChildRect
+      StrCpy $2 $QelRectL
+      StrCpy $3 $QelRectT
+      StrCpy $4 $QelRectR
+      StrCpy $5 $QelRectB
+      IntOp $2 $2 - $6
+      IntOp $2 $2 * $9
+      IntOp $2 $2 / $7
+      IntOp $2 $2 + $8
+      IntOp $4 $4 - $6
+      IntOp $4 $4 * $9
+      IntOp $4 $4 / $7
+      IntOp $4 $4 + $8
+      IntOp $4 $4 - $2
+      IntOp $5 $5 - $3
+      System::Call 'user32::SetWindowPos(p r1, p 0, i r2, i r3, i r4, i r5, i 0x14)'
+    ${Loop}
+  ${EndIf}
+  Pop $9
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: a child window. $QelRectL, $QelRectT, $QelRectR, $QelRectB: its place in its
+; parent's client coordinates.
+Function QelChildRect
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $QelIn, p r0)'
+  System::Call 'user32::GetParent(p $QelIn) p .r1'
+  System::Call 'user32::MapWindowPoints(p 0, p r1, p r0, i 2)'
+  System::Call '*$0(i .r1, i .r2, i .r3, i .r4)'
+  System::Free $0
+  StrCpy $QelRectL $1
+  StrCpy $QelRectT $2
+  StrCpy $QelRectR $3
+  StrCpy $QelRectB $4
   Pop $4
   Pop $3
   Pop $2

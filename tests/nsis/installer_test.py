@@ -273,6 +273,8 @@ class Installer(unittest.TestCase):
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def pilot(self, *args, timeout=90):
+        # Only this case's installer: nothing else in the prefix is pressed.
+        os.environ["NSIS_PILOT_EXE"] = win(os.path.join(self.case, "setup.exe"))
         done = wine(os.path.join(ARGS.bin, "nsis_pilot.exe"), *args, timeout=timeout)
         return done.returncode, done.stdout.decode("utf-8", errors="replace").replace("\r", "")
 
@@ -351,6 +353,71 @@ class Installer(unittest.TestCase):
         self.assertEqual(code, 2)
         self.assertEqual(self.logged(), "应用包 SHA-256 校验失败，未开始安装。")
         self.assert_nothing_of_the_release()
+        self.assert_nothing_left_behind("application.cab")
+
+    def page_windows(self):
+        """The main window's windows as the pilot lists them: (band right edge in pixels, list
+        of dicts with id, cls, left, top, right, bottom, shown, parent, text)."""
+        lines = self.pilot("windows")[1].splitlines()
+        # The band is 90 dialog units (QEL_BAND_DU) of a main window 320 units wide: NSIS's 280
+        # and the 40 (QEL_WIDEN_DU) the include adds. MapDialogRect cannot be asked from
+        # another process.
+        band = 90 * int(lines[0].split()[2]) // 320
+        windows = []
+        for line in lines[1:]:
+            ident, cls, place, shown, parent = line.split(" ", 5)[:5]
+            text = line.split(" ", 5)[5] if line.count(" ") >= 5 else ""
+            (left, top), (right, bottom) = [tuple(int(v) for v in corner.strip("()").split(","))
+                                            for corner in place.split("-(")]
+            windows.append(dict(id=int(ident), cls=cls, left=left, top=top, right=right, bottom=bottom,
+                                shown=shown == "shown", parent=parent.split("=")[1], text=text))
+        return band, windows
+
+    def assert_clear_of_the_band(self, band, windows, page):
+        # Nothing NSIS shows on a page, and no line of the main window, reaches into the band.
+        for w in windows:
+            if not w["shown"] or w["cls"] == "#32770":
+                continue
+            if w["parent"] == "page" or (w["parent"] == "main" and w["cls"] == "Static"):
+                self.assertGreaterEqual(w["left"], band, "%s page: %r lies across the band" % (page, w))
+
+    def test_pages_keep_clear_of_the_band(self):
+        # The pages of a good install, looked at one by one: nothing of NSIS's drawn across the
+        # band, the prompt card laid out on the welcome page, the finish page's lines clear.
+        setup = self.build(self.manifest)
+        shutil.copy(os.path.join(self.release, "application.cab"), os.path.join(self.case, "application.cab"))
+        proc = self.run_with_pages(setup)
+        try:
+            self.assertTrue(self.wait_for_page("custom"), "the welcome page did not come")
+            band, windows = self.page_windows()
+            self.assert_clear_of_the_band(band, windows, "welcome")
+            # The prompt: three texts in one column, the two buttons below the last one.
+            texts = [w for w in windows if w["parent"] == "page" and w["cls"] == "Static" and w["shown"]]
+            buttons = [w for w in windows if w["parent"] == "page" and w["cls"] == "Button" and w["shown"]]
+            self.assertEqual([w["text"] for w in texts], ["欢迎安装示例应用", "从服务器下载应用包， 校验后安装。", "安装中可随时取消。"])
+            self.assertEqual(len({w["left"] for w in texts + buttons[:1]}), 1, texts + buttons)
+            self.assertGreater(buttons[0]["top"], texts[-1]["bottom"])
+            # NSIS's Next and Back are hidden on this page; the prompt's buttons lead on.
+            self.assertFalse([w for w in windows if w["parent"] == "main" and w["id"] in (1, 3) and w["shown"]])
+            self.pilot("next")
+            self.assertTrue(self.wait_for_page("directory"), "the folder page did not come")
+            band, windows = self.page_windows()
+            self.assert_clear_of_the_band(band, windows, "folder")
+            edit = [w for w in windows if w["id"] == 1019][0]
+            self.assertTrue(edit["shown"])
+            self.pilot("next")
+            # A placed package: the progress page leads on to the finish page by itself.
+            self.assertTrue(self.wait_for_page("custom"), "the finish page did not come")
+            band, windows = self.page_windows()
+            self.assert_clear_of_the_band(band, windows, "finish")
+            self.assertIn("示例应用已安装完成。", [w["text"] for w in windows if w["shown"]])
+            self.pilot("click", "1")
+            code = self.end_of(proc)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        self.assertEqual(code, 0)
+        self.assert_everything_installed()
         self.assert_nothing_left_behind("application.cab")
 
     # --- the shipped 32-bit build ------------------------------------------------------------

@@ -4,8 +4,10 @@
 //   nsis_pilot.exe next              asks for the next page (the message NSIS's pages send)
 //   nsis_pilot.exe status            prints the progress page's status line (UTF-8); exit 1 on
 //                                    any other page
-//   nsis_pilot.exe windows           prints every window inside the main window: id, class,
-//                                    place in the main window's client area, shown, text
+//   nsis_pilot.exe windows           prints the main window's client size, then every window
+//                                    inside it: id, class,
+//                                    place in the main window's client area, shown, parent's
+//                                    id (0: the main window or a page), text
 //   nsis_pilot.exe click ID          clicks the main window's button ID (BM_CLICK)
 //   nsis_pilot.exe cancel PREFIX [SECONDS]
 //                                    leads the installer to its progress page, waits until the
@@ -14,7 +16,9 @@
 // dialog); the progress page holds the status line 1006 and the bar 1004, the directory page
 // the edit 1019. Other pages use 1006 too (the directory page's intro text), so the status
 // line is read only on the page that also has the bar. Exit 0 on success, 1 when no installer (or, for cancel, no such status within
-// SECONDS, default 60) was found, 2 for bad arguments.
+// SECONDS, default 60) was found, 2 for bad arguments. With NSIS_PILOT_EXE set to the installer's
+// full Windows path, only that program's window is taken (another installer or dialog running
+// in the same prefix is left alone).
 #include <windows.h>
 
 #include <cstdio>
@@ -24,11 +28,29 @@ namespace {
 
 HWND FindPage(HWND main) { return FindWindowExW(main, nullptr, L"#32770", nullptr); }
 
+// True when NSIS_PILOT_EXE is unset or names the program that owns window.
+bool OwnedByTheInstaller(HWND window)
+{
+    wchar_t wanted[1024];
+    DWORD length = GetEnvironmentVariableW(L"NSIS_PILOT_EXE", wanted, 1024);
+    if (length == 0 || length >= 1024) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return false;
+    wchar_t image[1024];
+    DWORD size = 1024;
+    bool same = QueryFullProcessImageNameW(process, 0, image, &size) && lstrcmpiW(image, wanted) == 0;
+    CloseHandle(process);
+    return same;
+}
+
 BOOL CALLBACK FindInstallerProc(HWND window, LPARAM data)
 {
     wchar_t cls[32] = {};
     GetClassNameW(window, cls, 32);
     if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    if (!OwnedByTheInstaller(window)) return TRUE;
     if (FindPage(window) == nullptr || GetDlgItem(window, 1) == nullptr || GetDlgItem(window, 2) == nullptr ||
         GetDlgItem(window, 3) == nullptr)
         return TRUE;
@@ -89,9 +111,19 @@ BOOL CALLBACK PrintWindowProc(HWND window, LPARAM data)
     RECT rect = {};
     GetWindowRect(window, &rect);
     MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rect), 2);
-    std::printf("%d %ls (%ld,%ld)-(%ld,%ld) %s parent=%d ", GetDlgCtrlID(window), cls, rect.left, rect.top, rect.right,
-                rect.bottom, (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 ? "shown" : "hidden",
-                GetParent(window) == main ? 0 : GetDlgCtrlID(GetParent(window)));
+    HWND parent = GetParent(window);
+    wchar_t parentClass[32] = {};
+    GetClassNameW(parent, parentClass, 32);
+    char parentName[16];
+    if (parent == main) {
+        std::snprintf(parentName, sizeof parentName, "main");
+    } else if (wcscmp(parentClass, L"#32770") == 0) {
+        std::snprintf(parentName, sizeof parentName, "page");
+    } else {
+        std::snprintf(parentName, sizeof parentName, "%d", GetDlgCtrlID(parent));
+    }
+    std::printf("%d %ls (%ld,%ld)-(%ld,%ld) %s parent=%s ", GetDlgCtrlID(window), cls, rect.left, rect.top, rect.right,
+                rect.bottom, (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 ? "shown" : "hidden", parentName);
     PrintUtf8(text);
     std::printf("\n");
     return TRUE;
@@ -158,7 +190,7 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(argv[1], L"windows") == 0 && argc == 2) {
         RECT client = {};
         GetClientRect(main, &client);
-        std::printf("main client %ldx%ld\n", client.right, client.bottom);
+        std::printf("main client %ld %ld\n", client.right, client.bottom);
         EnumChildWindows(main, PrintWindowProc, reinterpret_cast<LPARAM>(main));
         return 0;
     }
