@@ -44,6 +44,8 @@ XPStyle on
 BrandingText " "
 ShowInstDetails nevershow
 DirText "选择安装位置：" "安装文件夹" "浏览…"
+; The free-space lines would sit over the waves; the delivery checks the space itself.
+SpaceTexts none
 MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
 InstallButtonText "安装(&I)"
 CompletedText "完成"
@@ -64,6 +66,7 @@ Var No
 Page custom WelcomeShow
 Page directory "" DirectoryShow
 Page instfiles "" ProgressShow
+Page custom FailureShow
 Page custom FinishShow
 
 Function .onInit
@@ -91,15 +94,20 @@ Function .onUserAbort
   ${IfThen} $0 == 1 ${|} Abort ${|}
 FunctionEnd
 
-Function .onInstFailed
-  ${If} $Result == 1
-    ; A cancel closes the installer: Cancel reads "Close" after an abort.
-    GetDlgItem $0 $HWNDPARENT 2
-    EnableWindow $0 1
-    System::Call 'user32::PostMessageW(p $HWNDPARENT, i ${WM_COMMAND}, p 2, p 0)'
-  ${Else}
-    ${QelSkinFailure} $QelFailure
+; NSIS calls .onInstFailed only once the user closes a failed install, too late for a failure
+; page; with a window the section therefore ends without Abort, and the pages after the
+; progress page follow the result: the failure page after a failure, nothing after a cancel
+; (both later pages skip themselves, and going past the last page ends the installer, with the
+; exit code the section set), the finish page after an install.
+Function FailureShow
+  ${If} $Result != 2
+    Abort
   ${EndIf}
+  nsDialogs::Create 1018
+  Pop $Page
+  ${QelSkinPage} $Page
+  ${QelSkinFailure} $Page $QelFailure
+  nsDialogs::Show
 FunctionEnd
 
 Function WelcomeShow
@@ -147,6 +155,11 @@ Function DirectoryShow
   ${QelSkinButtons} $Page "1001"
   GetDlgItem $0 $Page 1019
   ${QelSkinInput} $0
+  ; The free-space lines (empty with SpaceTexts none) would still cover the waves.
+  GetDlgItem $0 $Page 1023
+  ShowWindow $0 ${SW_HIDE}
+  GetDlgItem $0 $Page 1024
+  ShowWindow $0 ${SW_HIDE}
 FunctionEnd
 
 Function ProgressShow
@@ -155,6 +168,9 @@ Function ProgressShow
 FunctionEnd
 
 Function FinishShow
+  ${If} $Result != 0
+    Abort
+  ${EndIf}
   nsDialogs::Create 1018
   Pop $Page
   ${NSD_CreateLabel} 0 30u 100% 12u "示例应用已安装完成。"
@@ -188,6 +204,9 @@ Section "-deliver"
       FileWriteUTF16LE /BOM $0 "$QelFailure$\r$\n"
       FileClose $0
     ${EndIf}
-    Abort
+    ; A silent install ends here. With a window the next page shows the failure (FailureShow).
+    ${IfThen} ${Silent} ${|} Abort ${|}
   ${EndIf}
+  ; The progress page leads on by itself: to the failure page or to the finish page.
+  SetAutoClose true
 SectionEnd

@@ -24,7 +24,7 @@
 ;   ${QelSkinPrompt} PAGE T1 T2 T3 B1 B2  the prompt card on a custom page
 ;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, laid out
 ;                                       right of the band; sets $QelStatusControl/$QelBarControl
-;   ${QelSkinFailure} TEXT              the failure page on the main window
+;   ${QelSkinFailure} PAGE TEXT         the failure page: a custom page after the progress page
 ;   ${QelSkinEnd}                       .onGUIEnd: font and picture freed, qelskin.dll unloaded
 ;
 ; Threads: ${QelInstall} runs on the section's thread (it sleeps between polls); every skin
@@ -32,7 +32,8 @@
 ; called from the UI thread while the section runs.
 ;
 ; Unloading: System keeps a DLL loaded until a call carries `?u`. The include makes that call
-; once per DLL: qelfetch.dll on the PayloadClose of the last open job, qelskin.dll in
+; once per DLL: qelfetch.dll a moment after the PayloadClose of the last open job (a
+; PayloadClose of no job, which does nothing), qelskin.dll in
 ; ${QelSkinEnd}, after the main window is gone. NSIS can then delete $PLUGINSDIR at exit.
 
 !ifndef QEL_NSH_INCLUDED
@@ -76,6 +77,12 @@
 !ifndef QEL_BAND_DU
   !define QEL_BAND_DU 90
 !endif
+; NSIS's window is widened by this many dialog units in ${QelSkinBegin}: with the band, its
+; pages are too narrow for the prompt card (a column from 114 to 280 units) and for the
+; controls NSIS places across the band.
+!ifndef QEL_WIDEN_DU
+  !define QEL_WIDEN_DU 40
+!endif
 
 Var QelFailure        ; the failure line of the last ${QelInstall} ("" after success)
 Var QelJob            ; the running job's handle, 0 when none
@@ -86,6 +93,10 @@ Var QelBarControl     ; frozen progress bar for the percentage (0: none)
 Var QelSkinLoaded     ; 1 once qelskin.dll has been called
 Var QelFont
 Var QelPicture
+Var QelRectL          ; a window's place, from QelChildRect
+Var QelRectT
+Var QelRectR
+Var QelRectB
 
 ; ---------------------------------------------------------------------------------------------
 ; ${QelFiles} BIN_FOLDER: extracts qelfetch.dll and qelskin.dll from BIN_FOLDER (on the build
@@ -522,6 +533,13 @@ Function QelInstallRelease
       SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $7 0
     ${EndIf}
   ${LoopUntil} $6 >= ${QEL_PHASE_READY}
+  ; Cancel is NSIS's again (disabled while sections run): from here on the job is being
+  ; finished, and a Cancel that NSIS took for itself would end the installer under the
+  ; section's feet, before the files are placed or the job is closed.
+  ${If} $HWNDPARENT != 0
+    GetDlgItem $9 $HWNDPARENT 2
+    EnableWindow $9 0
+  ${EndIf}
   ${If} $6 == ${QEL_PHASE_READY}
     StrCpy $QelIn $0
     StrCpy $QelIn2 $2
@@ -540,10 +558,13 @@ Function QelInstallRelease
   ; Close the job; the last open job's close also unloads qelfetch.dll (?u).
   IntOp $QelJobsOpen $QelJobsOpen - 1
   StrCpy $QelJob 0
+  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
   ${If} $QelJobsOpen == 0
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8 ?u"
-  ${Else}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
+    ; Unloaded a moment after the close, with a call that does nothing (no job): right after a
+    ; download was closed, WinHTTP's callback thread may still be on its way out through the
+    ; DLL.
+    Sleep ${QEL_POLL_MS}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p 0) i .r9 ?u"
   ${EndIf}
   ${If} $8 != 1
     ; The files placed into $INSTDIR are no longer where the job left them, and a job that
@@ -625,6 +646,7 @@ Var QelSkinFault
   ${If} $QelPicture == 0
     StrCpy $QelSkinFault "qel.nsh: the band picture cannot be loaded (QelPictureFile was not called in .onInit)"
   ${EndIf}
+  Call QelWidenWindow
   System::Call '$PLUGINSDIR\qelskin.dll::StyleWindow(p $HWNDPARENT, i ${QEL_COLOR_BAND}, i 0x00FFFFFF) i .s'
   !insertmacro _QelSkinCheck StyleWindow
   System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
@@ -634,6 +656,7 @@ Var QelSkinFault
   ${IfThen} $QelFont == 0 ${|} StrCpy $QelSkinFault "qel.nsh: FontForDpi failed" ${|}
   !insertmacro QelSkinPage $HWNDPARENT
   !insertmacro QelSkinButtons $HWNDPARENT "1 2 3"
+  Call QelClearBandOfMainWindow
   GetDlgItem $QelOut $HWNDPARENT 1028
   ShowWindow $QelOut ${SW_HIDE}
   GetDlgItem $QelOut $HWNDPARENT 1256
@@ -643,6 +666,93 @@ Var QelSkinFault
   ${EndIf}
 !macroend
 !define QelSkinBegin "!insertmacro QelSkinBegin"
+
+; Widens the main window by QEL_WIDEN_DU dialog units, keeping it centred: children in its
+; right half (Next, Back) move right, children that reach into the right half from the left
+; (the page area 1018, the line above the buttons) grow. NSIS places every page on 1018.
+Function QelWidenWindow
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  System::Call '*(i ${QEL_WIDEN_DU}, i 0, i 0, i 0) p .r0'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r1, i, i, i)'
+  System::Free $0
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetClientRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i, i, i .r2, i)'
+  System::Free $0
+  IntOp $2 $2 / 2
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "" "" $HWNDPARENT $0
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    StrCpy $QelIn $0
+    Call QelChildRect
+    IntOp $3 $QelRectR - $QelRectL
+    IntOp $4 $QelRectB - $QelRectT
+    ${If} $QelRectL >= $2
+      IntOp $QelRectL $QelRectL + $1
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r3, i r4, i 0x14)'
+    ${ElseIf} $QelRectR > $2
+      IntOp $3 $3 + $1
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r3, i r4, i 0x14)'
+    ${EndIf}
+  ${Loop}
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r2, i .r3, i .r4, i)'
+  System::Free $0
+  IntOp $4 $4 - $2
+  IntOp $4 $4 + $1
+  IntOp $0 $1 / 2
+  IntOp $2 $2 - $0
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i, i, i, i .r1)'
+  System::Free $0
+  IntOp $1 $1 - $3
+  System::Call 'user32::SetWindowPos(p $HWNDPARENT, p 0, i r2, i r3, i r4, i r1, i 0x14)'
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; The line NSIS draws above its buttons (an etched static) starts right of the band.
+Function QelClearBandOfMainWindow
+  Push $0
+  Push $1
+  Push $2
+  System::Call '*(i ${QEL_BAND_DU}, i 0, i 10, i 0) p .r0'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r0)'
+  System::Call '*$0(i .r1, i, i .r2, i)'
+  System::Free $0
+  IntOp $1 $1 + $2
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "Static" "" $HWNDPARENT $0
+    ${IfThen} $0 == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetWindowLongW(p r0, i -16) i .r2'
+    IntOp $2 $2 & 0x1F
+    ${If} $2 = 0x10
+      StrCpy $QelIn $0
+      Call QelChildRect
+      ${If} $QelRectL < $1
+      ${AndIf} $QelRectR > $1
+        IntOp $2 $QelRectR - $1
+        IntOp $QelRectB $QelRectB - $QelRectT
+        System::Call 'user32::SetWindowPos(p r0, p 0, i r1, i $QelRectT, i r2, i $QelRectB, i 0x14)'
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 
 ; Sends the skin's font to every child of $QelIn.
 Function QelApplyFont
@@ -671,6 +781,15 @@ Function QelStylePage
   StrCpy $3 0 ; offset x, dialog units
   StrCpy $4 0 ; offset y
   ${If} $0 != $HWNDPARENT
+    ; NSIS made its own pages at the size the page area had before ${QelSkinBegin} widened
+    ; it; nsDialogs pages are made at the new size. Either way the page fills the area.
+    GetDlgItem $QelIn $HWNDPARENT 1018
+    ${If} $QelIn != 0
+      Call QelChildRect
+      IntOp $1 $QelRectR - $QelRectL
+      IntOp $2 $QelRectB - $QelRectT
+      System::Call 'user32::SetWindowPos(p r0, p 0, i $QelRectL, i $QelRectT, i r1, i r2, i 0x14)'
+    ${EndIf}
     System::Call '*(i 0, i 0) p .r1'
     System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
     System::Call '*$1(i .r5, i .r6)'
@@ -698,8 +817,148 @@ Function QelStylePage
     StrCpy $QelIn $0
     Call QelApplyFont
   ${EndIf}
+  ${If} $0 != $HWNDPARENT
+    StrCpy $QelIn $0
+    Call QelClearBand
+  ${EndIf}
   Pop $6
   Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: a page inside the main window. NSIS's pages (and nsDialogs pages laid out from the
+; page's left edge) put their controls across the band: the icon (a static with SS_ICON) is
+; hidden, and every other child is moved into the part right of the band, from QEL_BAND_DU + 10
+; dialog units of the main window to 10 units short of the page's right edge, squeezed in
+; proportion so that what lies inside a group box stays inside it. A page whose children all
+; lie right of the band already is left as it is.
+Function QelClearBand
+  Push $0 ; page
+  Push $1 ; child
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6 ; leftmost child edge
+  Push $7 ; rightmost child edge
+  Push $8 ; target left
+  Push $9 ; target right
+  StrCpy $0 $QelIn
+  ; Target span in the page's pixels.
+  System::Call '*(i ${QEL_BAND_DU}, i 0, i 10, i 0) p .r1'
+  System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r1)'
+  System::Call '*$1(i .r8, i, i .r2, i)'
+  System::Free $1
+  System::Call '*(i 0, i 0) p .r1'
+  System::Call 'user32::MapWindowPoints(p r0, p $HWNDPARENT, p r1, i 1)'
+  System::Call '*$1(i .r3, i)'
+  System::Free $1
+  IntOp $8 $8 + $2
+  IntOp $8 $8 - $3
+  System::Call '*(i, i, i, i) p .r1'
+  System::Call 'user32::GetClientRect(p r0, p r1)'
+  System::Call '*$1(i, i, i .r9, i)'
+  System::Free $1
+  IntOp $9 $9 - $2
+  ; First pass: hide icons, find the children's extent.
+  StrCpy $6 ""
+  StrCpy $7 ""
+  StrCpy $1 0
+  ${Do}
+    FindWindow $1 "" "" $0 $1
+    ${IfThen} $1 == 0 ${|} ${Break} ${|}
+    System::Call 'user32::GetClassNameW(p r1, w .r2, i 64)'
+    System::Call 'user32::GetWindowLongW(p r1, i -16) i .r3'
+    IntOp $3 $3 & 0x1F
+    ${If} $2 == "Static"
+    ${AndIf} $3 == 3
+      ShowWindow $1 ${SW_HIDE}
+      ${Continue}
+    ${EndIf}
+    StrCpy $QelIn $1
+    Call QelChildRect
+    StrCpy $2 $QelRectL
+    StrCpy $4 $QelRectR
+    ${If} $6 == ""
+    ${OrIf} $2 < $6
+      StrCpy $6 $2
+    ${EndIf}
+    ${If} $7 == ""
+    ${OrIf} $4 > $7
+      StrCpy $7 $4
+    ${EndIf}
+  ${Loop}
+  ${If} $6 != ""
+  ${AndIf} $6 < $8
+  ${AndIf} $7 > $6
+  ${AndIf} $9 > $8
+    ; Second pass: x' = target left + (x - leftmost) * (target width) / (extent width).
+    IntOp $9 $9 - $8 ; target width
+    IntOp $7 $7 - $6 ; extent width
+    StrCpy $1 0
+    ${Do}
+      FindWindow $1 "" "" $0 $1
+      ${IfThen} $1 == 0 ${|} ${Break} ${|}
+      System::Call 'user32::GetWindowLongW(p r1, i -16) i .r3'
+      IntOp $3 $3 & 0x1F
+      System::Call 'user32::GetClassNameW(p r1, w .r2, i 64)'
+      ${If} $2 == "Static"
+      ${AndIf} $3 == 3
+        ${Continue}
+      ${EndIf}
+      StrCpy $QelIn $1
+      Call QelChildRect
+      StrCpy $2 $QelRectL
+      StrCpy $3 $QelRectT
+      StrCpy $4 $QelRectR
+      StrCpy $5 $QelRectB
+      IntOp $2 $2 - $6
+      IntOp $2 $2 * $9
+      IntOp $2 $2 / $7
+      IntOp $2 $2 + $8
+      IntOp $4 $4 - $6
+      IntOp $4 $4 * $9
+      IntOp $4 $4 / $7
+      IntOp $4 $4 + $8
+      IntOp $4 $4 - $2
+      IntOp $5 $5 - $3
+      System::Call 'user32::SetWindowPos(p r1, p 0, i r2, i r3, i r4, i r5, i 0x14)'
+    ${Loop}
+  ${EndIf}
+  Pop $9
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn: a child window. $QelRectL, $QelRectT, $QelRectR, $QelRectB: its place in its
+; parent's client coordinates.
+Function QelChildRect
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  System::Call '*(i, i, i, i) p .r0'
+  System::Call 'user32::GetWindowRect(p $QelIn, p r0)'
+  System::Call 'user32::GetParent(p $QelIn) p .r1'
+  System::Call 'user32::MapWindowPoints(p 0, p r1, p r0, i 2)'
+  System::Call '*$0(i .r1, i .r2, i .r3, i .r4)'
+  System::Free $0
+  StrCpy $QelRectL $1
+  StrCpy $QelRectT $2
+  StrCpy $QelRectR $3
+  StrCpy $QelRectB $4
   Pop $4
   Pop $3
   Pop $2
@@ -876,28 +1135,78 @@ Function QelLayoutProgress
   Pop $0
 FunctionEnd
 
-; ${QelSkinFailure} TEXT, on the UI thread (for example in .onInstFailed): the main window
-; becomes the failure page: NSIS's buttons hidden for good, one close button, the failure text.
-!macro QelSkinFailure TEXT
+; ${QelSkinFailure} PAGE TEXT, on the UI thread, in the show callback of a custom page (PAGE,
+; from nsDialogs::Create) that comes after the progress page: NSIS's buttons hidden for good, one
+; close button in the place of Next (the frame closes the installer on it), and the failure
+; text right of the band on PAGE. NSIS runs .onInstFailed only when a failed install is being
+; closed, too late for this page.
+!macro QelSkinFailure PAGE TEXT
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
   StrCpy $QelSkinLoaded 1
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .s'
-  Pop $QelOut
-  ${If} $QelOut == 0
-    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
-  ${Else}
-    SendMessage $QelOut ${WM_SETFONT} $QelFont 1
-    !insertmacro QelSkinButtons $HWNDPARENT "28945"
-  ${EndIf}
-  StrCpy $QelIn "${TEXT}"
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p $HWNDPARENT, p $QelFont, w "$QelIn") p .s'
-  Pop $QelOut
-  ${If} $QelOut == 0
-    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
-  ${EndIf}
+  Push "${TEXT}"
+  Push ${PAGE}
+  Call QelStyleFailure
   ${EndIf}
 !macroend
+
+; Stack in: the page, then the text.
+Function QelStyleFailure
+  Exch $0 ; page
+  Exch
+  Exch $1 ; text
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .r2'
+  ${If} $2 == 0
+  ${OrIf} $2 == "error"
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
+  ${Else}
+    ; Where Next was: the foot of the main window, clear of the page.
+    GetDlgItem $3 $HWNDPARENT 1
+    System::Call '*(i, i, i, i) p .r7'
+    System::Call 'user32::GetWindowRect(p r3, p r7)'
+    System::Call 'user32::MapWindowPoints(p 0, p $HWNDPARENT, p r7, i 2)'
+    System::Call '*$7(i .r3, i .r4, i .r5, i .r6)'
+    System::Free $7
+    IntOp $5 $5 - $3
+    IntOp $6 $6 - $4
+    System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r5, i r6, i 0x14)'
+    Push $2
+    Call QelStyleButton
+  ${EndIf}
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p r0, p $QelFont, w r1) p .r2'
+  ${If} $2 == 0
+  ${OrIf} $2 == "error"
+    ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
+  ${Else}
+    ; Right of the band, 40 dialog units down, 60 high, 10 short of the page's right edge.
+    System::Call '*(i ${QEL_BAND_DU}, i 40, i 10, i 60) p .r7'
+    System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r7)'
+    System::Call '*$7(i .r3, i .r4, i .r5, i .r6)'
+    System::Free $7
+    IntOp $3 $3 + $5
+    System::Call '*(i, i, i, i) p .r7'
+    System::Call 'user32::GetClientRect(p r0, p r7)'
+    System::Call '*$7(i, i, i .r1, i)'
+    System::Free $7
+    IntOp $1 $1 - $3
+    IntOp $1 $1 - $5
+    System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r1, i r6, i 0x14)'
+  ${EndIf}
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 !define QelSkinFailure "!insertmacro QelSkinFailure"
 
 ; ${QelSkinEnd}, in .onGUIEnd (the main window and every skinned window are gone): deletes the

@@ -25,7 +25,8 @@ server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
-  rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh"
+  rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh" \
+    "$demo/pilot.out" "$demo/good-setup.out" "$demo/broken-setup.out"
 }
 trap cleanup EXIT
 
@@ -39,7 +40,9 @@ port=$(cut -d' ' -f1 "$demo/https/server.txt")
 say "serving https://127.0.0.1:$port/"
 
 sample="$top/samples/installer/sample-release.sh"
-bash "$sample" "$build" "$testbuild" "$target" "$demo/good" --url "https://127.0.0.1:$port/trickle/application.cab"
+# The good release carries 8 MB more, so that its trickled download (about 800 KB/s) lasts
+# long enough to be photographed.
+QEL_SAMPLE_EXTRA_MB=8 bash "$sample" "$build" "$testbuild" "$target" "$demo/good" --url "https://127.0.0.1:$port/trickle/application.cab"
 bash "$sample" "$build" "$testbuild" "$target" "$demo/broken" --url "https://127.0.0.1:$port/normal/broken.cab"
 cp "$demo/good/application.cab" "$demo/https/root/application.cab"
 python3 - "$demo/broken/application.cab" "$demo/https/root/broken.cab" <<'PY'
@@ -54,7 +57,12 @@ cat >"$demo/run.sh" <<'INNER'
 set -u
 testbuild=$1 demo=$2 name=$3
 export WINEPREFIX="$testbuild/wine-x11"
-pilot() { "$QEL_WINE" "$testbuild/bin/nsis_pilot.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# The pilot's output goes through a file: a Wine service it happens to start inherits its
+# standard handles and lives on with the wineserver, so a pipe would never reach its end.
+pilot() {
+  "$QEL_WINE" "$testbuild/bin/nsis_pilot.exe" "$@" </dev/null >"$demo/pilot.out" 2>/dev/null
+  tr -d '\r' <"$demo/pilot.out"
+}
 shoot() { sleep 0.8; import -window root "$demo/$1.png"; echo "qel: demo: screenshot $demo/$1.png"; }
 # wait_for KIND: until the installer shows that page (60 s at most).
 wait_for() {
@@ -63,7 +71,8 @@ wait_for() {
   echo "qel: demo: $name: the $1 page did not come" >&2
   return 1
 }
-"$QEL_WINE" "$demo/$name/setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null &
+"$QEL_WINE" "$demo/$name/setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null \
+  >"$demo/$name-setup.out" 2>&1 &
 setup=$!
 if wait_for custom; then
   [ "$name" = good ] && shoot 1-welcome
@@ -72,22 +81,24 @@ if wait_for custom; then
     [ "$name" = good ] && shoot 2-folder
     pilot next
     if [ "$name" = good ]; then
-      for _ in $(seq 120); do
+      for _ in $(seq 240); do
         case $(pilot status) in 已下载*) break ;; esac
         sleep 0.25
       done
       shoot 3-progress
-      # The install-files page waits for Next once the sections are done.
-      for _ in $(seq 240); do
-        case $(pilot status) in 应用文件已准备好*) break ;; esac
-        sleep 0.25
-      done
-      pilot next
+      # The progress page leads on to the finish page by itself once the files are in place.
       wait_for custom && shoot 4-finish && pilot click 1
     else
       wait_for failure && shoot 5-failure && pilot click 28945
     fi
   fi
+fi
+# Whatever happened, the installer does not outlive the run.
+for _ in $(seq 20); do kill -0 "$setup" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "$setup" 2>/dev/null; then
+  echo "qel: demo: $name: the installer is still running; closing it" >&2
+  pilot click 2 >/dev/null
+  pilot click 28945 >/dev/null
 fi
 code=0
 wait "$setup" || code=$?
@@ -99,6 +110,10 @@ xvfb-run -a bash "$top/tests/bed/x11-prefix.sh" "$testbuild" 2>&1 | grep -v '^X 
 status=0
 for name in good broken; do
   say "run: the $name release"
+  # Each Xvfb session gets its own wineserver: one left from the session before (the Wine
+  # services keep it alive) would still talk to that session's display, now gone.
+  WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
+  WINEPREFIX="$testbuild/wine-x11" wineserver -w 2>/dev/null || true
   xvfb-run -a -s "-screen 0 800x600x24" bash "$demo/run.sh" "$testbuild" "$demo" "$name" 2>&1 \
     | grep -v '^X connection to' || true
   code=$(cat "$demo/$name.code" 2>/dev/null || echo none)

@@ -6,6 +6,7 @@
 # OUT_DIR/setup.exe with makensis from nsis/example.nsi and TEST_BUILD_DIR/bin's DLLs (TARGET
 # x86-unicode or amd64-unicode). With --url the manifest names that URL. The 32-bit installer of
 # the shipped DLLs (BUILD_DIR/bin) is written to OUT_DIR/setup-x86.exe in either case.
+# QEL_SAMPLE_EXTRA_MB=N adds bin/media.dat of N MB (the demo's download then lasts a while).
 set -euo pipefail
 build=${1:?usage: sample-release.sh BUILD_DIR TEST_BUILD_DIR TARGET OUT_DIR [--url URL]}
 testbuild=${2:?} target=${3:?} out=${4:?}
@@ -24,6 +25,10 @@ with open(os.path.join(root, "文档", "说明.txt"), "wb") as f:
     f.write("示例应用程序的说明。\r\n".encode("utf-8"))
 with open(os.path.join(root, "numbers.txt"), "w") as f:
     f.write("".join("%d\n" % i for i in range(1, 20001)))
+extra = int(os.environ.get("QEL_SAMPLE_EXTRA_MB") or 0)
+if extra > 0:
+    with open(os.path.join(root, "bin", "media.dat"), "wb") as f:
+        f.write(rng.randbytes(extra * 1024 * 1024))
 PY
 "$build/native/qelpack" pack "$out/payload" "$out" "$@" </dev/null >/dev/null
 for f in manifest.ini application.cab; do

@@ -2,15 +2,23 @@
 //   nsis_pilot.exe page              prints the page shown: failure (the close button 0x7111),
 //                                    progress, directory, custom or none
 //   nsis_pilot.exe next              asks for the next page (the message NSIS's pages send)
-//   nsis_pilot.exe status            prints the progress page's status line (UTF-8)
+//   nsis_pilot.exe status            prints the progress page's status line (UTF-8); exit 1 on
+//                                    any other page
+//   nsis_pilot.exe windows           prints the main window's client size, then every window
+//                                    inside it: id, class,
+//                                    place in the main window's client area, shown, parent's
+//                                    id (0: the main window or a page), text
 //   nsis_pilot.exe click ID          clicks the main window's button ID (BM_CLICK)
 //   nsis_pilot.exe cancel PREFIX [SECONDS]
 //                                    leads the installer to its progress page, waits until the
 //                                    status line starts with PREFIX and clicks Cancel (button 2)
 // The installer's main window is a top-level dialog with buttons 1, 2 and 3 and a page (a child
 // dialog); the progress page holds the status line 1006 and the bar 1004, the directory page
-// the edit 1019. Exit 0 on success, 1 when no installer (or, for cancel, no such status within
-// SECONDS, default 60) was found, 2 for bad arguments.
+// the edit 1019. Other pages use 1006 too (the directory page's intro text), so the status
+// line is read only on the page that also has the bar. Exit 0 on success, 1 when no installer (or, for cancel, no such status within
+// SECONDS, default 60) was found, 2 for bad arguments. With NSIS_PILOT_EXE set to the installer's
+// full Windows path, only that program's window is taken (another installer or dialog running
+// in the same prefix is left alone).
 #include <windows.h>
 
 #include <cstdio>
@@ -20,11 +28,29 @@ namespace {
 
 HWND FindPage(HWND main) { return FindWindowExW(main, nullptr, L"#32770", nullptr); }
 
+// True when NSIS_PILOT_EXE is unset or names the program that owns window.
+bool OwnedByTheInstaller(HWND window)
+{
+    wchar_t wanted[1024];
+    DWORD length = GetEnvironmentVariableW(L"NSIS_PILOT_EXE", wanted, 1024);
+    if (length == 0 || length >= 1024) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return false;
+    wchar_t image[1024];
+    DWORD size = 1024;
+    bool same = QueryFullProcessImageNameW(process, 0, image, &size) && lstrcmpiW(image, wanted) == 0;
+    CloseHandle(process);
+    return same;
+}
+
 BOOL CALLBACK FindInstallerProc(HWND window, LPARAM data)
 {
     wchar_t cls[32] = {};
     GetClassNameW(window, cls, 32);
     if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    if (!OwnedByTheInstaller(window)) return TRUE;
     if (FindPage(window) == nullptr || GetDlgItem(window, 1) == nullptr || GetDlgItem(window, 2) == nullptr ||
         GetDlgItem(window, 3) == nullptr)
         return TRUE;
@@ -39,13 +65,21 @@ HWND FindInstaller()
     return main;
 }
 
+bool IsProgressPage(HWND page)
+{
+    wchar_t cls[32] = {};
+    HWND bar = page != nullptr ? GetDlgItem(page, 1004) : nullptr;
+    return bar != nullptr && GetDlgItem(page, 1006) != nullptr && GetClassNameW(bar, cls, 32) > 0 &&
+           wcscmp(cls, L"msctls_progress32") == 0;
+}
+
 const char* PageKind(HWND main)
 {
     HWND close = GetDlgItem(main, 0x7111);
     if (close != nullptr && IsWindowVisible(close)) return "failure";
     HWND page = FindPage(main);
     if (page == nullptr) return "none";
-    if (GetDlgItem(page, 1006) != nullptr && GetDlgItem(page, 1004) != nullptr) return "progress";
+    if (IsProgressPage(page)) return "progress";
     if (GetDlgItem(page, 1019) != nullptr) return "directory";
     return "custom";
 }
@@ -54,11 +88,45 @@ bool StatusText(HWND main, wchar_t (&text)[1024])
 {
     text[0] = 0;
     HWND page = FindPage(main);
-    HWND status = page != nullptr ? GetDlgItem(page, 1006) : nullptr;
-    if (status == nullptr) return false;
+    if (!IsProgressPage(page)) return false;
     DWORD_PTR copied = 0;
-    return SendMessageTimeoutW(status, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                               &copied) != 0;
+    return SendMessageTimeoutW(GetDlgItem(page, 1006), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                               SMTO_ABORTIFHUNG, 2000, &copied) != 0;
+}
+
+void PrintUtf8(const wchar_t* text)
+{
+    char utf8[4096];
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) > 0) std::printf("%s", utf8);
+}
+
+BOOL CALLBACK PrintWindowProc(HWND window, LPARAM data)
+{
+    HWND main = reinterpret_cast<HWND>(data);
+    wchar_t cls[64] = {};
+    wchar_t text[256] = {};
+    GetClassNameW(window, cls, 64);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rect), 2);
+    HWND parent = GetParent(window);
+    wchar_t parentClass[32] = {};
+    GetClassNameW(parent, parentClass, 32);
+    char parentName[16];
+    if (parent == main) {
+        std::snprintf(parentName, sizeof parentName, "main");
+    } else if (wcscmp(parentClass, L"#32770") == 0) {
+        std::snprintf(parentName, sizeof parentName, "page");
+    } else {
+        std::snprintf(parentName, sizeof parentName, "%d", GetDlgCtrlID(parent));
+    }
+    std::printf("%d %ls (%ld,%ld)-(%ld,%ld) %s parent=%s ", GetDlgCtrlID(window), cls, rect.left, rect.top, rect.right,
+                rect.bottom, (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 ? "shown" : "hidden", parentName);
+    PrintUtf8(text);
+    std::printf("\n");
+    return TRUE;
 }
 
 void Click(HWND main, int id)
@@ -79,6 +147,7 @@ int Cancel(const wchar_t* prefix, int seconds)
                     return 0;
                 }
             } else if (i % 10 == 0) {
+                // Any page before the progress page: on to the next one.
                 PostMessageW(main, 0x408, 1, 0);
             }
         }
@@ -114,10 +183,15 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(argv[1], L"status") == 0 && argc == 2) {
         wchar_t text[1024];
         if (!StatusText(main, text)) return 1;
-        char utf8[4096];
-        int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-        if (n <= 0) return 1;
-        std::printf("%s\n", utf8);
+        PrintUtf8(text);
+        std::printf("\n");
+        return 0;
+    }
+    if (wcscmp(argv[1], L"windows") == 0 && argc == 2) {
+        RECT client = {};
+        GetClientRect(main, &client);
+        std::printf("main client %ld %ld\n", client.right, client.bottom);
+        EnumChildWindows(main, PrintWindowProc, reinterpret_cast<LPARAM>(main));
         return 0;
     }
     return 2;
