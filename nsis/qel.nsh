@@ -32,8 +32,7 @@
 ; called from the UI thread while the section runs.
 ;
 ; Unloading: System keeps a DLL loaded until a call carries `?u`. The include makes that call
-; once per DLL: qelfetch.dll a moment after the PayloadClose of the last open job (a
-; PayloadClose of no job, which does nothing), qelskin.dll in
+; once per DLL: qelfetch.dll on the PayloadClose of the last open job, qelskin.dll in
 ; ${QelSkinEnd}, after the main window is gone. NSIS can then delete $PLUGINSDIR at exit.
 
 !ifndef QEL_NSH_INCLUDED
@@ -558,13 +557,12 @@ Function QelInstallRelease
   ; Close the job; the last open job's close also unloads qelfetch.dll (?u).
   IntOp $QelJobsOpen $QelJobsOpen - 1
   StrCpy $QelJob 0
-  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
+  ; qelfetch.dll may be unloaded right after the close: anything of the job that can still
+  ; run its code (WinHTTP's last callback after a download) holds a reference of its own.
   ${If} $QelJobsOpen == 0
-    ; Unloaded a moment after the close, with a call that does nothing (no job): right after a
-    ; download was closed, WinHTTP's callback thread may still be on its way out through the
-    ; DLL.
-    Sleep ${QEL_POLL_MS}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p 0) i .r9 ?u"
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8 ?u"
+  ${Else}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
   ${EndIf}
   ${If} $8 != 1
     ; The files placed into $INSTDIR are no longer where the job left them, and a job that
