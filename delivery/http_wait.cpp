@@ -48,7 +48,7 @@ int HttpWaitStep(DeliveryJob* job, HttpWait* wait, BOOL callResult, DWORD expect
 }
 
 extern "C" void CALLBACK HttpStatusCallback(HINTERNET, DWORD_PTR context, DWORD notification, void* information,
-                                 DWORD informationLength)
+                                            DWORD informationLength)
 {
     auto* wait = reinterpret_cast<HttpWait*>(context);
     if (wait == nullptr) return;

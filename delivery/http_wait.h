@@ -35,4 +35,4 @@ int HttpWaitStep(DeliveryJob* job, HttpWait* wait, BOOL callResult, DWORD expect
 // Every notification of the request but the closing one (HttpCallbackEntry takes that one);
 // context is the HttpWait record.
 extern "C" void CALLBACK HttpStatusCallback(HINTERNET request, DWORD_PTR context, DWORD notification, void* information,
-                                 DWORD informationLength);
+                                            DWORD informationLength);
