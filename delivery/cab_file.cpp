@@ -3,6 +3,8 @@
 // bounded by its entry's size and fed into the entry's running hash.
 #include "delivery/cab_file.h"
 
+#include "delivery/file_identity.h"
+
 #include "delivery/extraction_lock.h"
 
 namespace {
@@ -102,7 +104,19 @@ int DIAMONDAPI CabClose(INT_PTR file)
 {
     CabFile* record = CabFileOf(file);
     if (record == nullptr) return -1;
-    bool closed = CloseHandle(record->handle) != 0;
+    // A member's file is sealed before its handle goes: closing the job later deletes it only
+    // when the file on its path is still this one. One that cannot be sealed would never be
+    // recognised again, so it is deleted now, through the handle that created it.
+    bool sealed = true;
+    if (record->entry >= 0) {
+        ManifestEntry& entry = record->job->entries[record->entry];
+        sealed = SealFileIdentity(record->handle, &entry.identity) != 0;
+        if (!sealed) {
+            DeleteThroughHandle(record->handle);
+            entry.verified = 0;
+        }
+    }
+    bool closed = CloseHandle(record->handle) != 0 && sealed;
 
     for (CabFile** link = &record->job->openFiles; *link != nullptr; link = &(*link)->next) {
         if (*link == record) {

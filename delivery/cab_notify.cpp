@@ -84,7 +84,8 @@ INT_PTR CloseMember(DeliveryJob* job, const FDINOTIFICATION* notification)
     bool good = record->written == entry.size && Sha256Finish(&record->digest, entry.sha256) &&
                 FlushFileBuffers(record->handle);
     if (good) entry.verified = 1;
-    CabClose(reinterpret_cast<INT_PTR>(record));
+    // Closing seals the file's identity; a file that could not be sealed is gone again.
+    if (CabClose(reinterpret_cast<INT_PTR>(record)) != 0) good = false;
     if (!good) {
         ReportFailure(job, L"应用包中的文件校验失败。", 0);
         return 0;  // abort the copy

@@ -34,6 +34,7 @@ struct DownloadSession {
     UniqueInternet connection;
     UniqueInternet request;
     UniqueFile package;
+    FileIdentity* packageIdentity = nullptr;  // where the package's identity is sealed
     int callbackInstalled = 0;
 
     DownloadSession() = default;
@@ -50,9 +51,19 @@ struct DownloadSession {
         callbackInstalled = 0;
         connection.Reset();
         root.Reset();
-        package.Reset();
+        ClosePackage();
         doneEvent.Reset();
         closedEvent.Reset();
+    }
+
+    // The package, complete or not, is sealed before its handle goes, so that closing the job
+    // knows it again; one that cannot be sealed is deleted now, through this handle.
+    void ClosePackage()
+    {
+        if (package && packageIdentity != nullptr && !SealFileIdentity(package.Get(), packageIdentity)) {
+            DeleteThroughHandle(package.Get());
+        }
+        package.Reset();
     }
 };
 
@@ -235,6 +246,7 @@ int Transfer(DeliveryJob* job, DownloadSession* s, BYTE* buffer, const wchar_t* 
         return FailWithCode(code, error);
     }
     job->packageCreated = 1;
+    s->packageIdentity = &job->packageIdentity;
 
     return ReceiveBody(job, s, buffer, text, code);
 }

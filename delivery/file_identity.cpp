@@ -2,26 +2,55 @@
 
 #include "delivery/handles.h"
 
-void IdentityOf(const BY_HANDLE_FILE_INFORMATION& info, FileIdentity* out)
-{
-    out->volumeSerial = info.dwVolumeSerialNumber;
-    out->indexHigh = info.nFileIndexHigh;
-    out->indexLow = info.nFileIndexLow;
-    out->known = 1;
-}
-
 int ReadFileIdentity(HANDLE file, FileIdentity* out)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return 0;
-    IdentityOf(info, out);
+    FileIdentity read = {};
+    // The 128-bit id where the volume has one (ReFS ids do not fit the 64-bit index); the
+    // index otherwise. Both identities of a comparison come from the same volume, so they are
+    // read the same way.
+    FILE_ID_INFO id = {};
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        read.volumeSerial = id.VolumeSerialNumber;
+        for (int i = 0; i < 16; ++i) read.fileId[i] = id.FileId.Identifier[i];
+    } else {
+        read.volumeSerial = info.dwVolumeSerialNumber;
+        DWORD parts[2] = {info.nFileIndexLow, info.nFileIndexHigh};
+        for (int i = 0; i < 8; ++i) read.fileId[i] = static_cast<BYTE>(parts[i / 4] >> (8 * (i % 4)));
+    }
+    read.creationTime = info.ftCreationTime;
+    read.lastWriteTime = info.ftLastWriteTime;
+    read.known = 1;
+    *out = read;
     return 1;
 }
 
+int SealFileIdentity(HANDLE file, FileIdentity* out)
+{
+    FILETIME written;
+    if (!GetFileTime(file, nullptr, nullptr, &written)) return 0;
+    // Set explicitly, the time no longer follows this handle's writes, nor its closing.
+    if (!SetFileTime(file, nullptr, nullptr, &written)) return 0;
+    return ReadFileIdentity(file, out);
+}
+
+namespace {
+
+bool SameTime(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+}  // namespace
+
 bool SameFile(const FileIdentity& a, const FileIdentity& b)
 {
-    return a.known && b.known && a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh &&
-           a.indexLow == b.indexLow;
+    if (!a.known || !b.known || a.volumeSerial != b.volumeSerial) return false;
+    for (int i = 0; i < 16; ++i) {
+        if (a.fileId[i] != b.fileId[i]) return false;
+    }
+    return SameTime(a.creationTime, b.creationTime) && SameTime(a.lastWriteTime, b.lastWriteTime);
 }
 
 HANDLE OpenSameFile(const wchar_t* path, const FileIdentity& identity, DWORD flags)

@@ -1,19 +1,33 @@
-// Files known by what they are, not by their path: the volume serial number and file index
-// that the file system reports for an open handle. A host may move, rename or replace any file
+// Files known by what they are, not by their path. A host may move, rename or replace any file
 // on a path while a job runs; only the identity says whether the file there is the job's own.
+//
+// The file index alone is not enough: a file deleted and created again on the same path can get
+// the same index (Wine reports the Unix inode, which the file system hands out again at once;
+// FAT derives the index from the directory entry). So an identity is the volume serial number
+// and the 128-bit file id where the volume gives one (else the 64-bit index), plus the file's
+// creation and last-write times. A file the job writes is sealed when the job has written its
+// last byte: its last-write time is then set explicitly, which keeps the file system from
+// moving it again when the handle closes, and recorded. A file created later in its place has
+// times of its own (creation times can be carried over to a new file of the same name, so they
+// alone would not do).
 #pragma once
 #include <windows.h>
 
 struct FileIdentity {
-    DWORD volumeSerial;
-    DWORD indexHigh;
-    DWORD indexLow;
+    ULONGLONG volumeSerial;
+    BYTE fileId[16];
+    FILETIME creationTime;
+    FILETIME lastWriteTime;
     LONG known;  // 1 once read from a handle
 };
 
-// Reads the identity of an open file. 1 on success.
+// Reads the identity of an open file (FILE_READ_ATTRIBUTES access). 1 on success.
 int ReadFileIdentity(HANDLE file, FileIdentity* out);
-void IdentityOf(const BY_HANDLE_FILE_INFORMATION& info, FileIdentity* out);
+
+// For a file this job wrote, once its last byte is written, before its handle (opened with
+// write access) is closed: fixes the last-write time as it stands and records the identity.
+// 1 on success.
+int SealFileIdentity(HANDLE file, FileIdentity* out);
 
 // Both identities were read and name the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);

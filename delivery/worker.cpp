@@ -88,7 +88,7 @@ int RunPipeline(DeliveryJob* job)
         return ReportFailure(job, L"应用包不是普通文件。", 0);
     }
     // Extraction opens the package again; it must reach this file, the one verified.
-    IdentityOf(info, &job->verifiedIdentity);
+    if (!ReadFileIdentity(package.Get(), &job->verifiedIdentity)) return ReportFailure(job, L"应用包无法读取", GetLastError());
     if (!VerifyPackage(job, package.Get()) || IsCancelled(job)) return 0;
     return ExtractPackage(job);
 }

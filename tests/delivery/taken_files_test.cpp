@@ -87,6 +87,20 @@ TEST_F(TakenFiles, AFileInTheTakenOnesPlaceStays)
     EXPECT_EQ(ReadBytes(InTaken(0)), contents_[0]);
 }
 
+// The host deletes an entry and writes a file of its own on the same path at once. The new file
+// may get the deleted one's file index (under Wine, the inode is handed out again), so only the
+// rest of the identity, the times the job sealed, tells it from the job's: it stays.
+TEST_F(TakenFiles, AFileWrittenWhereAnEntryWasDeletedStays)
+{
+    for (size_t i = 0; i < contents_.size(); ++i) {
+        ASSERT_TRUE(DeleteFileW(InWork(i).c_str()));
+        ASSERT_TRUE(WriteBytes(InWork(i), contents_[i]));
+    }
+    EXPECT_EQ(Close(), 0);
+    ASSERT_TRUE(DirExists(Work()));
+    for (size_t i = 0; i < contents_.size(); ++i) EXPECT_EQ(ReadBytes(InWork(i)), contents_[i]) << i;
+}
+
 // Entries swapped among themselves are still the job's own files, each under another name.
 TEST_F(TakenFiles, EntriesRenamedWithinTheDirectoryStay)
 {
