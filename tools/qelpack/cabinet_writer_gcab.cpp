@@ -175,7 +175,7 @@ int WriteCabinet(const std::string& path, const std::string& scratchDir, std::ve
     target.object = g_file_new_for_path(path.c_str());
     ErrorOwner written;
     GObjectOwner<GFileOutputStream> stream;
-    stream.object = g_file_create(target.object, G_FILE_CREATE_PRIVATE, nullptr, &written.error);
+    stream.object = g_file_create(target.object, G_FILE_CREATE_NONE, nullptr, &written.error);
     bool ok = stream.object != nullptr &&
               gcab_cabinet_write_simple(cabinet.object, G_OUTPUT_STREAM(stream.object), nullptr, nullptr, nullptr,
                                         &written.error);
