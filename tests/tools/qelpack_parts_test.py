@@ -34,12 +34,12 @@ class Packer:
     def __init__(self, name):
         self.name = name
 
-    def run(self, *args, env=None, timeout=300):
+    def run(self, *args, env=None, timeout=300, cwd=None):
         if self.name == "linux":
-            return subprocess.run([NATIVE, *args], capture_output=True, timeout=timeout, env=env)
+            return subprocess.run([NATIVE, *args], capture_output=True, timeout=timeout, env=env, cwd=cwd)
         converted = [win(a) if a.startswith("/") else a for a in args]
         return subprocess.run([WINE_RUN, os.path.join(BIN, "qelpack.exe"), *converted], capture_output=True,
-                              timeout=timeout)
+                              timeout=timeout, cwd=cwd)
 
 
 LINUX = Packer("linux")
@@ -80,6 +80,15 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
+def snapshot(folder):
+    """Every file of a folder by name, with its bytes."""
+    result = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as f:
+            result[name] = f.read()
+    return result
+
+
 def utf16_order(names):
     return sorted(names, key=lambda s: s.encode("utf-16-be"))
 
@@ -117,8 +126,8 @@ class Case(unittest.TestCase):
             f.write(data)
         return path
 
-    def pack(self, packer, out, *extra, src=None):
-        return packer.run("pack", src or self.src, out, *extra, env=self.env)
+    def pack(self, packer, out, *extra, src=None, cwd=None):
+        return packer.run("pack", src or self.src, out, *extra, env=self.env, cwd=cwd)
 
     def packed(self, packer, out, *extra, src=None):
         result = self.pack(packer, out, *extra, src=src)
@@ -126,8 +135,8 @@ class Case(unittest.TestCase):
         self.assertEqual(result.stderr, b"")
         return result.stdout.decode("utf-8")
 
-    def check(self, *paths):
-        result = LINUX.run("check", *paths, env=self.env)
+    def check(self, *paths, cwd=None):
+        result = LINUX.run("check", *paths, env=self.env, cwd=cwd)
         lines = (result.stdout + result.stderr).decode("utf-8", "replace").splitlines()
         self.assertEqual(len(lines), 1, lines)
         return result.returncode, lines[0]
@@ -548,6 +557,16 @@ class BrokenIndexes(Case):
         self.assertEqual((code, output.strip()), (1, "qelpack: the release is broken: the Name %s of part 2 is a folder "
                                                      "in part 1" % first.split("\\")[0]))
 
+    def test_part_files_named_outside_the_index_folder(self):
+        for name, rule in (("..\\application-001.cab", "the name holds one of \\ / : * ? \" < > | (Windows cannot store it)"),
+                           ("..", "the name ends in a dot or a space (Windows opens another file under it)"),
+                           ("NUL.cab", "the name is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)"),
+                           ("", "the name is empty")):
+            with self.subTest(name=name):
+                release = self.copy()
+                self.edit(os.path.join(release, "release.ini"), "Package=application-001.cab", "Package=" + name)
+                self.broken(release, "<INDEX>: part 1's Package %s is not a plain file name: %s" % (name, rule))
+
     def test_an_index_that_disagrees_with_its_parts(self):
         release = self.copy()
         manifest = ini(os.path.join(release, "manifest-002.ini"))["Package"]
@@ -577,6 +596,78 @@ class BrokenIndexes(Case):
         self.assertIn("应用包 SHA-256 校验失败，未开始安装。", output)
         self.assertTrue(output.strip().endswith("qelpack: the release is broken: part 2 of 3 (application-002.cab) did "
                                                 "not end ready"), output[-300:])
+
+
+class Readers(Case):
+    def test_the_index_reads_with_nsis_readinistr(self):
+        """An NSIS installer reads the index as the include will: ReadINIStr, the profile API."""
+        for i in range(300):
+            self.write("f%03d" % i, b"%d" % i)
+        out = os.path.join(self.dir, "out")
+        self.packed(LINUX, out, "--url", "https://h.example/r/", "--mirror", "https://m.example/a/")
+        script = os.path.join(self.dir, "read.nsi")
+        result = os.path.join(self.dir, "read.txt")
+        with open(script, "w") as f:
+            f.write("Unicode true\nOutFile read.exe\nSilentInstall silent\nRequestExecutionLevel user\n"
+                    "Section\n"
+                    '  ReadINIStr $0 "${INDEX}" Release Parts\n'
+                    '  ReadINIStr $1 "${INDEX}" Part2 Package\n'
+                    '  ReadINIStr $2 "${INDEX}" Release Mirror1\n'
+                    '  ReadINIStr $3 "${INDEX}" Part2 Sha256\n'
+                    '  ReadINIStr $4 "${INDEX}" Release UnpackedSize\n'
+                    '  FileOpen $5 "${RESULT}" w\n'
+                    '  FileWriteUTF16LE $5 "$0|$1|$2|$3|$4"\n'
+                    "  FileClose $5\n"
+                    "SectionEnd\n")
+        target = "amd64-unicode" if os.environ.get("QEL_WINE_ARCH") == "win64" else "x86-unicode"
+        made = subprocess.run(["makensis", "-V2", "-DINDEX=" + win(os.path.join(out, "release.ini")), "-DRESULT=" + win(result),
+                               "-X" + "Target " + target, script], capture_output=True, cwd=self.dir)
+        self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+        # Output to files: a Wine program's services may keep inherited pipes open.
+        with tempfile.TemporaryFile() as sink:
+            ran = subprocess.run([WINE_RUN, os.path.join(self.dir, "read.exe")], stdout=sink, stderr=sink,
+                                 stdin=subprocess.DEVNULL, timeout=120)
+        self.assertEqual(ran.returncode, 0)
+        index = ini(os.path.join(out, "release.ini"))
+        with open(result, "rb") as f:
+            read = f.read().decode("utf-16-le").lstrip("\ufeff")
+        self.assertEqual(read, "2|application-002.cab|https://m.example/a/|%s|%s" % (
+            index["Part2"]["Sha256"], index["Release"]["UnpackedSize"]))
+
+    def test_relative_paths_from_another_current_folder_give_the_same_release(self):
+        for relative, data in {"a/b.txt": b"b", "c.txt": b"c" * 5000, "d/e/f.bin": os.urandom(3000)}.items():
+            self.write(relative, data)
+        for packer in BOTH:
+            absolute = os.path.join(self.dir, "abs-" + packer.name)
+            self.packed(packer, absolute, "--part-size", "4000")
+            elsewhere = os.path.join(self.dir, "elsewhere")
+            os.makedirs(elsewhere, exist_ok=True)
+            result = self.pack(packer, os.path.join("..", "rel-" + packer.name), "--part-size", "4000",
+                               src=os.path.join("..", "src"), cwd=elsewhere)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assert_same_bytes(absolute, os.path.join(self.dir, "rel-" + packer.name))
+            self.assertEqual(self.check("release.ini", cwd=absolute), (0, "qelpack: the release is good (3 parts, 3 files)"))
+            verified = WINDOWS.run("verify", "release.ini", cwd=absolute)
+            self.assertEqual(verified.returncode, 0, verified.stdout)
+            self.assertIn("the release is good (3 parts)", verified.stdout.decode("utf-8", "replace"))
+
+    def test_a_thousand_parts_are_numbered_with_four_digits(self):
+        for i in range(1000):
+            self.write("f%04d" % i, b"%d" % i)
+        out = os.path.join(self.dir, "out")
+        self.packed(LINUX, out, "--part-size", "1")
+        names = sorted(os.listdir(out))
+        self.assertEqual(len(names), 2001)
+        self.assertEqual(names[:2] + names[999:1001] + names[-2:], [
+            "application-0001.cab", "application-0002.cab", "application-1000.cab", "manifest-0001.ini",
+            "manifest-1000.ini", "release.ini"])
+        self.assertEqual(self.check(os.path.join(out, "release.ini")),
+                         (0, "qelpack: the release is good (1000 parts, 1000 files)"))
+        # Replaced by a release of one part: every numbered file of the old one goes.
+        shutil.rmtree(self.src)
+        self.write("only.txt", b"one")
+        self.packed(LINUX, out, "--force")
+        self.assertEqual(sorted(os.listdir(out)), ["application.cab", "manifest.ini", "release.ini"])
 
 
 class Replacing(Case):
@@ -623,13 +714,7 @@ class Replacing(Case):
         cannot be: every one of them comes back."""
         out = os.path.join(self.dir, "out")
         self.assertEqual(self.release(WINDOWS, out, 700).returncode, 0)
-        def snapshot():
-            result = {}
-            for name in os.listdir(out):
-                with open(os.path.join(out, name), "rb") as f:
-                    result[name] = f.read()
-            return result
-        old = snapshot()
+        old = snapshot(out)
         holder = subprocess.Popen([WINE_RUN, os.path.join(BIN, "holdfile.exe"), win(os.path.join(out, "application-003.cab"))],
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         try:
@@ -644,9 +729,77 @@ class Replacing(Case):
         self.assertEqual(len(lines), 1, lines)
         self.assertRegex(lines[0], r"\Aqelpack: cannot move the old application-003\.cab aside \(system error \d+\); "
                                    r"the old release is unchanged\Z")
-        self.assertEqual(snapshot(), old)
+        self.assertEqual(snapshot(out), old)
         self.assertEqual(self.release(WINDOWS, out, 300, "--force").returncode, 0)
         self.assertEqual(len(self.parts_of(out)), 2)
+
+    def test_a_release_file_in_other_letter_case_is_replaced_on_windows(self):
+        out = os.path.join(self.dir, "out")
+        os.makedirs(out)
+        self.write("RELEASE.INI", b"an old index", root=out)
+        self.write("Application-001.CAB", b"an old part", root=out)
+        result = self.release(WINDOWS, out, 3)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("already holds a release (RELEASE.INI); use --force", result.stderr.decode())
+        self.assertEqual(self.release(WINDOWS, out, 3, "--force").returncode, 0)
+        self.assertEqual(sorted(os.listdir(out)), ["application.cab", "manifest.ini", "release.ini"])
+
+    def test_a_failure_in_a_later_part_leaves_the_old_release_and_no_partial_file(self):
+        """The last part's file grows while it is read: parts already written are removed."""
+        out = os.path.join(self.dir, "out")
+        self.assertEqual(self.release(LINUX, out, 2).returncode, 0)
+        old = snapshot(out)
+        for i in range(300):
+            self.write("f%03d.txt" % i, b"%d" % i)
+        path = self.write("zz-growing.log", b"x" * 4000000)
+        writer = subprocess.Popen([sys.executable, "-c", "import sys,time\n"
+                                   "f=open(sys.argv[1],'ab',buffering=0)\n"
+                                   "f.write(b'y'); print('growing', flush=True)\n"
+                                   "while True:\n f.write(b'y'*512); time.sleep(0.0002)", path], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(writer.stdout.readline(), b"growing\n")
+            result = self.pack(LINUX, out, "--force")
+        finally:
+            writer.kill()
+            writer.wait()
+            writer.stdout.close()
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertRegex(result.stderr.decode(), r"\Aqelpack: zz-growing\.log changed while it was read .*\n\Z")
+        self.assertEqual(snapshot(out), old)
+        self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_a_full_disk_leaves_nothing_behind(self):
+        """OUT_DIR on a 1 MB file system (root only): the third part does not fit."""
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root")
+        disk = os.path.join(self.dir, "disk")
+        os.makedirs(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk], capture_output=True).returncode != 0:
+            self.skipTest("tmpfs cannot be mounted here")
+        try:
+            for i in range(6):
+                self.write("r%d.bin" % i, os.urandom(200000))
+            for packer in BOTH:
+                with self.subTest(packer=packer.name):
+                    out = os.path.join(disk, "out")
+                    result = self.pack(packer, out, "--part-size", "450000")
+                    self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                    lines = result.stderr.decode("utf-8", "replace").splitlines()
+                    self.assertEqual(len(lines), 1, lines)
+                    self.assertRegex(lines[0], r"\Aqelpack: cannot write .*application-003\.cab\.partial[: ]")
+                    self.assertEqual(os.listdir(disk), [], "the failed run left files behind")
+                    # An old release in place stays as it was.
+                    os.makedirs(out)
+                    self.write("only.txt", b"old", root=os.path.join(self.dir, "old-src"))
+                    self.assertEqual(self.pack(packer, out, src=os.path.join(self.dir, "old-src")).returncode, 0)
+                    old = snapshot(out)
+                    result = self.pack(packer, out, "--part-size", "450000", "--force")
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertEqual(snapshot(out), old)
+                    shutil.rmtree(out)
+                    shutil.rmtree(os.path.join(self.dir, "old-src"))
+        finally:
+            subprocess.run(["umount", disk])
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@
 
 #include "tools/qelpack/digest.h"
 #include "tools/qelpack/pack.h"
+#include "tools/qelpack/text.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ int WriteCabinet(const std::string& path, const std::string& scratchDir, std::ve
     ok = stream.object != nullptr && g_output_stream_close(G_OUTPUT_STREAM(stream.object), nullptr, ok ? &written.error : nullptr) && ok;
     removeCopies();
     if (!ok) {
-        *error = "the cabinet could not be written: " + written.Text();
+        *error = "cannot write " + Printable(path) + ": " + written.Text();
         return PackFailed;
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tools/qelpack/ini_text.h"
 #include "tools/qelpack/platform.h"
 #include "tools/qelpack/text.h"
 
@@ -18,8 +19,9 @@ bool Numbered(const std::string& name, const std::string& stem, const std::strin
 
 // The order files leave their place: the index, the manifests, the packages. They come in
 // the other way round.
-int Rank(const std::string& name)
+int Rank(const std::string& given)
 {
+    const std::string name = AsciiLower(given);
     if (name == "release.ini") return 0;
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0) return 1;
     return 2;
@@ -36,8 +38,13 @@ void SortForRemoval(std::vector<std::string>* names)
 
 }  // namespace
 
-bool IsReleaseFileName(const std::string& name)
+bool IsReleaseFileName(const std::string& given)
 {
+#ifdef _WIN32
+    const std::string name = AsciiLower(given);  // Windows names compare without regard to letter case
+#else
+    const std::string& name = given;
+#endif
     return name == "release.ini" || name == "manifest.ini" || name == "application.cab" ||
            Numbered(name, "manifest-", ".ini") || Numbered(name, "application-", ".cab");
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// Whether name is one of the packer's release file names.
+// Whether name is one of the packer's release file names (on Windows in any letter case).
 bool IsReleaseFileName(const std::string& name);
 
 // The release files now in out, in the order they are taken away: the index first, then the
