@@ -557,6 +557,14 @@ class BrokenIndexes(Case):
         self.assertEqual((code, output.strip()), (1, "qelpack: the release is broken: the Name %s of part 2 is a folder "
                                                      "in part 1" % first.split("\\")[0]))
 
+    def test_a_manifest_for_an_index_and_an_index_for_a_manifest(self):
+        manifest, index = os.path.join(self.good, "manifest-001.ini"), os.path.join(self.good, "release.ini")
+        self.assertEqual(self.check(manifest), (1, "qelpack: the release is broken: %s: this is a manifest, not a release "
+                                                   "index (give it with its package: MANIFEST PACKAGE)" % manifest))
+        self.assertEqual(self.check(index, os.path.join(self.good, "application-001.cab")),
+                         (1, "qelpack: the release is broken: %s: this is a release index, not a manifest (give it "
+                             "alone: RELEASE_INI)" % index))
+
     def test_part_files_named_outside_the_index_folder(self):
         for name, rule in (("..\\application-001.cab", "the name holds one of \\ / : * ? \" < > | (Windows cannot store it)"),
                            ("..", "the name ends in a dot or a space (Windows opens another file under it)"),

@@ -28,7 +28,9 @@ bool ReadManifestBytes(const std::string& bytes, ManifestContent* content, std::
     }
     const std::string format = sections.Get("Package", "Format");
     if (format != "qel-cab-2") {
-        *error = "Format is not qel-cab-2";
+        *error = sections.Get("Release", "Format") == "qel-release-1"
+                     ? "this is a release index, not a manifest (give it alone: RELEASE_INI)"
+                     : "Format is not qel-cab-2";
         return false;
     }
     if (sections.Get("Package", "Target") != "windows-x64") {

@@ -92,7 +92,9 @@ bool ReadIndexBytes(const std::string& bytes, ReleaseIndex* index, std::string* 
         return false;
     }
     if (ini.Get("Release", "Format") != FormatTag) {
-        *error = "Format is not qel-release-1";
+        *error = ini.Get("Package", "Format") == "qel-cab-2"
+                     ? "this is a manifest, not a release index (give it with its package: MANIFEST PACKAGE)"
+                     : "Format is not qel-release-1";
         return false;
     }
     if (ini.Get("Release", "Target") != "windows-x64") {
