@@ -89,6 +89,7 @@ bool BuildRelease(const std::wstring& scratch, Bed* bed)
     PackRequest request;
     request.source = NarrowPath(source);
     request.out = NarrowPath(bed->dir + L"\\release");
+    request.partSize = MaxPartBytes;  // one part: the figure compares one delivery
     std::string message;
     int packed = Pack(request, &message);
     RemoveTree(source);

@@ -12,7 +12,9 @@ import zipfile
 README = """qel {version}: delivery (qelfetch.dll) and dialog look (qelskin.dll) for NSIS 3 installers
 
 bin/qelfetch.dll, bin/qelskin.dll   32-bit DLLs (stdcall exports, no C runtime)
-bin/qelpack.exe                     the release packer for Windows: qelpack pack SOURCE OUT [--url https://...]
+bin/qelpack.exe                     the release packer for Windows: qelpack pack SOURCE OUT [--url https://.../]
+                                    (a folder too big for one delivery becomes parts listed in
+                                    OUT/release.ini; qelpack verify OUT/release.ini checks them)
                                     (on Linux, build tools/qelpack/native from the sources: same
                                     command line, same release, no Wine)
 include/payload.h, include/style.h  C headers of the exports

@@ -284,7 +284,7 @@ int WriteCabinet(const std::string& path, const std::string& scratchDir, std::ve
     }
     if (code == 0 && !FCIFlushCabinet(fci, FALSE, NextCabinet, Status)) {
         code = PackFailed;
-        *error = "the cabinet could not be written (FCI error " + std::to_string(erf.erfOper) + ", system error " +
+        *error = "cannot write " + Printable(path) + " (FCI error " + std::to_string(erf.erfOper) + ", system error " +
                  std::to_string(erf.erfType) + ")";
     }
     FCIDestroy(fci);

@@ -14,6 +14,7 @@
 
 #include "tools/qelpack/digest.h"
 #include "tools/qelpack/pack.h"
+#include "tools/qelpack/text.h"
 
 namespace {
 
@@ -175,14 +176,14 @@ int WriteCabinet(const std::string& path, const std::string& scratchDir, std::ve
     target.object = g_file_new_for_path(path.c_str());
     ErrorOwner written;
     GObjectOwner<GFileOutputStream> stream;
-    stream.object = g_file_create(target.object, G_FILE_CREATE_PRIVATE, nullptr, &written.error);
+    stream.object = g_file_create(target.object, G_FILE_CREATE_NONE, nullptr, &written.error);
     bool ok = stream.object != nullptr &&
               gcab_cabinet_write_simple(cabinet.object, G_OUTPUT_STREAM(stream.object), nullptr, nullptr, nullptr,
                                         &written.error);
     ok = stream.object != nullptr && g_output_stream_close(G_OUTPUT_STREAM(stream.object), nullptr, ok ? &written.error : nullptr) && ok;
     removeCopies();
     if (!ok) {
-        *error = "the cabinet could not be written: " + written.Text();
+        *error = "cannot write " + Printable(path) + ": " + written.Text();
         return PackFailed;
     }
     return 0;

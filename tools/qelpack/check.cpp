@@ -1,38 +1,17 @@
 #include "tools/qelpack/check.h"
 
-#include <fcntl.h>
 #include <libgcab.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <map>
 #include <vector>
 
 #include "tools/qelpack/digest.h"
 #include "tools/qelpack/manifest_reader.h"
 #include "tools/qelpack/platform.h"
+#include "tools/qelpack/release_reader.h"
 #include "tools/qelpack/text.h"
 
 namespace {
-
-bool ReadWhole(const std::string& path, std::string* bytes)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0 || bytes->size() > (1u << 24)) {
-            ok = got == 0;
-            break;
-        }
-        bytes->append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
-    return ok;
-}
 
 struct Extraction {
     std::map<std::string, int> seen;  // member name -> times
@@ -62,33 +41,23 @@ struct Scratch {
     }
 };
 
-}  // namespace
-
-int CheckRelease(const std::string& manifestPath, const std::string& package, std::string* message)
+// Checks the package against a manifest already read: its size and digest, then every member
+// of the cabinet against its entry. 0; 1 with what is broken; 2 when the package cannot be read.
+int CheckPackage(const ManifestContent& manifest, const std::string& package, std::string* message)
 {
-    std::string bytes, rule;
-    ManifestContent manifest;
-    if (!ReadWhole(manifestPath, &bytes)) {
-        *message = "cannot read " + Printable(manifestPath);
-        return 1;
-    }
-    if (!ReadManifestBytes(bytes, &manifest, &rule)) {
-        *message = "the release is broken: " + Printable(manifestPath) + ": " + rule;
-        return 1;
-    }
     std::string digest;
     unsigned long long size = 0;
     if (!FileSha256(package, &digest, &size)) {
         *message = "cannot read " + Printable(package);
-        return 1;
+        return 2;
     }
     if (size != manifest.packageSize) {
-        *message = "the release is broken: the package is " + std::to_string(size) + " bytes, the manifest says " +
+        *message = "the package is " + std::to_string(size) + " bytes, the manifest says " +
                    std::to_string(manifest.packageSize);
         return 1;
     }
     if (digest != manifest.packageSha256) {
-        *message = "the release is broken: the package's SHA-256 differs from the manifest's";
+        *message = "the package's SHA-256 differs from the manifest's";
         return 1;
     }
 
@@ -104,7 +73,7 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
     Extraction extraction;
     std::vector<std::string> names;
     if (!loaded) {
-        *message = "the release is broken: the package is not a cabinet libgcab can read (" + loadError + ")";
+        *message = "the package is not a cabinet libgcab can read (" + loadError + ")";
         goto done;
     }
     {
@@ -115,7 +84,7 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
                 GCabFile* member = static_cast<GCabFile*>(item->data);
                 names.push_back(gcab_file_get_name(member));
                 if (gcab_file_get_attributes(member) & GCAB_FILE_ATTRIBUTE_EXEC) {
-                    *message = "the release is broken: member " + Printable(names.back()) + " is marked to run after extraction";
+                    *message = "member " + Printable(names.back()) + " is marked to run after extraction";
                     g_slist_free(members);
                     goto done;
                 }
@@ -124,7 +93,7 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
         }
     }
     if (names.size() != manifest.files.size()) {
-        *message = "the release is broken: the cabinet holds " + std::to_string(names.size()) + " members, the manifest " +
+        *message = "the cabinet holds " + std::to_string(names.size()) + " members, the manifest " +
                    std::to_string(manifest.files.size()) + " entries";
         goto done;
     }
@@ -135,7 +104,7 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
             char tag[16];
             snprintf(tag, sizeof tag, "%04u", static_cast<unsigned>(i));
             if (counts[tag] != 1) {
-                *message = std::string("the release is broken: member ") + tag + (counts[tag] == 0 ? " is missing" : " appears twice");
+                *message = std::string("member ") + tag + (counts[tag] == 0 ? " is missing" : " appears twice");
                 goto done;
             }
         }
@@ -155,7 +124,7 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
         bool extracted = gcab_cabinet_extract(cabinet, target, AdmitMember, nullptr, &extraction, nullptr, &error);
         g_object_unref(target);
         if (!extracted) {
-            *message = std::string("the release is broken: the cabinet cannot be extracted (") +
+            *message = std::string("the cabinet cannot be extracted (") +
                        (error != nullptr ? error->message : "unknown error") + ")";
             if (error != nullptr) g_clear_error(&error);
             goto done;
@@ -166,26 +135,76 @@ int CheckRelease(const std::string& manifestPath, const std::string& package, st
             unsigned long long memberSize = 0;
             std::string tag = scratch.files[i].substr(scratch.files[i].size() - 4);
             if (!FileSha256(scratch.files[i], &memberDigest, &memberSize)) {
-                *message = "the release is broken: member " + tag + " was not extracted";
+                *message = "member " + tag + " was not extracted";
                 goto done;
             }
             if (memberSize != entry.size) {
-                *message = "the release is broken: member " + tag + " is " + std::to_string(memberSize) +
+                *message = "member " + tag + " is " + std::to_string(memberSize) +
                            " bytes, its entry says " + std::to_string(entry.size);
                 goto done;
             }
             if (memberDigest != entry.sha256) {
-                *message = "the release is broken: member " + tag + " (" + Printable(entry.name) +
+                *message = "member " + tag + " (" + Printable(entry.name) +
                            ") differs from its entry's Sha256";
                 goto done;
             }
         }
     }
-    *message = "the release is good (" + std::to_string(manifest.files.size()) + " files)";
     result = 0;
 done:
     if (stream != nullptr) g_object_unref(stream);
     g_object_unref(file);
     g_object_unref(cabinet);
     return result;
+}
+
+}  // namespace
+
+int CheckRelease(const std::string& manifestPath, const std::string& package, std::string* message)
+{
+    std::string bytes, rule;
+    ManifestContent manifest;
+    if (!ReadWholeFile(manifestPath, 16u << 20, &bytes, &rule)) {
+        *message = "cannot read " + Printable(manifestPath);
+        return 1;
+    }
+    if (!ReadManifestBytes(bytes, &manifest, &rule)) {
+        *message = "the release is broken: " + Printable(manifestPath) + ": " + rule;
+        return 1;
+    }
+    std::string reason;
+    int code = CheckPackage(manifest, package, &reason);
+    if (code == 2) {
+        *message = reason;
+        return 1;
+    }
+    if (code != 0) {
+        *message = "the release is broken: " + reason;
+        return 1;
+    }
+    *message = "the release is good (" + std::to_string(manifest.files.size()) + " files)";
+    return 0;
+}
+
+int CheckIndex(const std::string& indexPath, std::string* message)
+{
+    ReleaseIndex index;
+    std::vector<ReleasePart> parts;
+    std::string reason;
+    if (!OpenRelease(indexPath, &index, &parts, &reason)) {
+        *message = "the release is broken: " + reason;
+        return 1;
+    }
+    size_t files = 0;
+    for (size_t p = 0; p < parts.size(); ++p) {
+        if (CheckPackage(parts[p].manifest, parts[p].packagePath, &reason) != 0) {
+            *message = "the release is broken: part " + std::to_string(p + 1) + " (" + Printable(parts[p].listed.package) +
+                       "): " + reason;
+            return 1;
+        }
+        files += parts[p].manifest.files.size();
+    }
+    *message = "the release is good (" + std::to_string(parts.size()) + (parts.size() == 1 ? " part, " : " parts, ") +
+               std::to_string(files) + " files)";
+    return 0;
 }

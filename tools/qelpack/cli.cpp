@@ -1,10 +1,12 @@
 #include "tools/qelpack/cli.h"
 
+#include "tools/qelpack/part_options.h"
 #include "tools/qelpack/text.h"
 
 const char UsageText[] =
-    "usage: qelpack pack SOURCE_DIR OUT_DIR [--url https://host/path] [--force] | qelpack verify MANIFEST PACKAGE "
-    "(Windows) | qelpack check MANIFEST PACKAGE (Linux)";
+    "usage: qelpack pack SOURCE_DIR OUT_DIR [--url https://host/path[/]] [--mirror https://host/path/]... "
+    "[--part-size BYTES] [--force] | qelpack verify RELEASE_INI or MANIFEST PACKAGE (Windows) | qelpack check "
+    "RELEASE_INI or MANIFEST PACKAGE (Linux)";
 
 int ParsePackArguments(const std::vector<std::string>& args, PackRequest* request, std::string* message)
 {
@@ -37,6 +39,12 @@ int ParsePackArguments(const std::vector<std::string>& args, PackRequest* reques
             }
             request->hasUrl = true;
             request->url = args[++i];
+        } else if (option == "--mirror" || option == "--part-size") {
+            if (i + 1 >= args.size()) {
+                *message = "refused: " + option + (option == "--mirror" ? " needs an address" : " needs a number of bytes");
+                return PackRefused;
+            }
+            if (int code = ParsePartOption(option, args[++i], request, message)) return code;
         } else {
             *message = "refused: unknown argument " + Printable(option) + "; " + UsageText;
             return PackRefused;

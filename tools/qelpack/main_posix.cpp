@@ -1,6 +1,6 @@
 // qelpack on Linux: makes and checks releases for qelfetch without Wine.
-//   qelpack pack SOURCE_DIR OUT_DIR [--url https://...] [--force]
-//   qelpack check MANIFEST PACKAGE
+//   qelpack pack SOURCE_DIR OUT_DIR [--url https://...] [--mirror https://.../] [--part-size N] [--force]
+//   qelpack check RELEASE_INI | MANIFEST PACKAGE
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,6 +17,8 @@ int main(int argc, char** argv)
     if (!args.empty() && args[0] == "check") {
         if (args.size() == 3) {
             code = CheckRelease(args[1], args[2], &message);
+        } else if (args.size() == 2) {
+            code = CheckIndex(args[1], &message);
         } else {
             message = UsageText;
         }

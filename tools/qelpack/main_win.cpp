@@ -1,6 +1,6 @@
 // qelpack on Windows: makes and checks releases for qelfetch.
-//   qelpack pack SOURCE_DIR OUT_DIR [--url https://...] [--force]
-//   qelpack verify MANIFEST PACKAGE
+//   qelpack pack SOURCE_DIR OUT_DIR [--url https://...] [--mirror https://.../] [--part-size N] [--force]
+//   qelpack verify RELEASE_INI | MANIFEST PACKAGE
 #include <windows.h>
 
 #include <fcntl.h>
@@ -27,6 +27,7 @@ int wmain(int argc, wchar_t** argv)
     int code = PackRefused;
     if (!args.empty() && args[0] == "verify") {
         if (args.size() == 3) return VerifyRelease(WidePath(AbsolutePath(args[1])), WidePath(AbsolutePath(args[2])));
+        if (args.size() == 2) return VerifyIndex(WidePath(AbsolutePath(args[1])));
         message = UsageText;
     } else if (!args.empty() && args[0] == "check") {
         message = "refused: check is made by the Linux qelpack; use verify here";

@@ -7,28 +7,24 @@
 #include "tools/qelpack/digest.h"
 #include "tools/qelpack/manifest_writer.h"
 #include "tools/qelpack/platform.h"
-#include "tools/qelpack/rules.h"
+#include "tools/qelpack/release_files.h"
+#include "tools/qelpack/release_index.h"
+#include "tools/qelpack/release_urls.h"
 #include "tools/qelpack/source_tree.h"
 #include "tools/qelpack/text.h"
 
 namespace {
 
-constexpr unsigned long long MaxBytes = 2000000000ull;
-constexpr size_t MaxFiles = 256;
 constexpr size_t MaxNameUnits = 240;
 
-// Checks every rule qelfetch's manifest imposes before anything is read or written.
+// Checks every rule qelfetch's manifest imposes on a single file before anything is read or
+// written; the limits of a job as a whole are kept by cutting the release into parts.
 int CheckSources(const std::vector<SourceFile>& files, std::string* message)
 {
     if (files.empty()) {
         *message = "refused: the source folder holds no files";
         return PackRefused;
     }
-    if (files.size() > MaxFiles) {
-        *message = "refused: the source folder holds " + std::to_string(files.size()) + " files; a release holds at most 256";
-        return PackRefused;
-    }
-    unsigned long long total = 0;
     for (const SourceFile& file : files) {
         std::u16string wide;
         Utf8ToUtf16(file.relative, &wide);
@@ -36,15 +32,10 @@ int CheckSources(const std::vector<SourceFile>& files, std::string* message)
             *message = "refused " + Printable(file.relative) + ": the name is longer than 240 UTF-16 units";
             return PackRefused;
         }
-        if (file.size > MaxBytes) {
+        if (file.size > MaxPartBytes) {
             *message = "refused " + Printable(file.relative) + ": it is larger than 2,000,000,000 bytes";
             return PackRefused;
         }
-        total += file.size;
-    }
-    if (total > MaxBytes) {
-        *message = "refused: the files add up to " + std::to_string(total) + " bytes; a release holds at most 2,000,000,000";
-        return PackRefused;
     }
     return PackDone;
 }
@@ -63,75 +54,106 @@ bool SameOrInside(const std::string& inner, const std::string& outer)
     return a.compare(0, b.size(), b) == 0;
 }
 
-// The scratch folder and what was put in it, removed on every path.
+// The private scratch folder (FCI's temporary files, libgcab's copies of the sources), removed
+// on every path; the writers remove what they put in it.
 struct Scratch {
     std::string folder;
-    std::string cabinet;
     ~Scratch()
     {
-        if (folder.empty()) return;
-        RemoveFile(cabinet);
-        RemoveEmptyFolder(folder);
+        if (!folder.empty()) RemoveEmptyFolder(folder);
     }
 };
 
-// Puts the new pair in place of the old one (if any). The old pair is renamed away first and
-// restored when the new pair cannot be moved in, so a reader finds the old release or the new
-// one, never a mixture; the old pair is deleted only once the new one is in place.
-bool SwapIn(const std::string& out, std::string* error)
+// The new release's files written so far into OUT_DIR as NAME.partial, and OUT_DIR itself when
+// this run created it: all removed unless the release was moved into place.
+struct Written {
+    std::string out;
+    bool createdOut = false;
+    bool kept = false;
+    std::vector<std::string> names;
+    ~Written()
+    {
+        if (kept) return;
+        for (const std::string& name : names) RemoveFile(out + PathSeparator + name + ".partial");
+        if (createdOut) RemoveEmptyFolder(out);
+    }
+};
+
+// Packs one part: its cabinet and its manifest beside their final names in OUT_DIR.
+int PackPart(const std::string& root, const std::vector<SourceFile>& files, const PartPlan& part,
+             const PackRequest& request, const std::string& scratch, Written* written, IndexPart* listed,
+             std::string* message)
 {
-    const std::string cabinet = out + PathSeparator + "application.cab";
-    const std::string manifest = out + PathSeparator + "manifest.ini";
-    const std::string olds[] = {cabinet + ".old", manifest + ".old"};
-    const std::string lives[] = {cabinet, manifest};
-    const std::string news[] = {cabinet + ".partial", manifest + ".partial"};
-    const char* names[] = {"application.cab", "manifest.ini"};
-    bool movedAway[2] = {false, false};
-    bool movedIn[2] = {false, false};
-    auto undo = [&]() {
-        for (int i = 1; i >= 0; --i) {
-            if (movedIn[i]) MovePath(lives[i], news[i], nullptr);
-        }
-        for (int i = 1; i >= 0; --i) {
-            if (movedAway[i]) MovePath(olds[i], lives[i], nullptr);
-        }
-    };
-    for (int i = 0; i < 2; ++i) {
-        if (!PathExists(lives[i])) continue;
-        RemoveFile(olds[i]);  // left by an interrupted earlier run of ours
-        std::string why;
-        if (!MovePath(lives[i], olds[i], &why)) {
-            undo();
-            *error = "cannot move the old " + std::string(names[i]) + " aside (" + why + "); the old release is unchanged";
-            return false;
-        }
-        movedAway[i] = true;
+    const std::string out = written->out;
+    const std::string cabinet = out + PathSeparator + part.package + ".partial";
+    const std::string manifest = out + PathSeparator + part.manifest + ".partial";
+    std::vector<CabinetMember> members;
+    for (size_t i = 0; i < part.count; ++i) {
+        const SourceFile& file = files[part.first + i];
+        char name[16];
+        snprintf(name, sizeof name, "%04u", static_cast<unsigned>(i));
+        CabinetMember member;
+        member.root = root;
+        member.source = file.full;
+        member.display = Printable(file.relative);
+        member.name = name;
+        member.listedSize = file.size;
+        members.push_back(member);
     }
-    for (int i = 0; i < 2; ++i) {
-        std::string why;
-        if (!MovePath(news[i], lives[i], &why)) {
-            undo();
-            *error = "cannot move " + std::string(names[i]) + " into place (" + why + "); the old release is unchanged";
-            return false;
-        }
-        movedIn[i] = true;
+    std::string error;
+    written->names.push_back(part.package);
+    if (int code = WriteCabinet(cabinet, scratch, &members, &error)) {
+        *message = error;
+        return code;
     }
-    for (int i = 0; i < 2; ++i) {
-        if (movedAway[i]) RemoveFile(olds[i]);
+    unsigned long long packageSize = 0;
+    if (!RegularFileSize(cabinet, &packageSize) || packageSize == 0) {
+        *message = "cannot read back " + Printable(cabinet);
+        return PackFailed;
     }
-    return true;
+    if (packageSize > MaxPartBytes) {
+        *message = "refused: the cabinet of " + part.package + " would be larger than 2,000,000,000 bytes";
+        return PackRefused;
+    }
+    if (packageSize > part.bound) {
+        // The part was cut on this bound; a cabinet beyond it could break --part-size.
+        *message = "the cabinet writer made " + part.package + " larger (" + std::to_string(packageSize) +
+                   " bytes) than the format allows for its files (" + std::to_string(part.bound) + ")";
+        return PackFailed;
+    }
+    ManifestContent content;
+    if (request.hasUrl) content.url = PartUrl(request.url, part.package);
+    for (size_t i = 0; i < part.count; ++i) {
+        content.files.push_back({files[part.first + i].relative, members[i].readBytes, members[i].sha256});
+    }
+    // The digest is of the bytes now in OUT_DIR, read back.
+    unsigned long long hashedSize = 0;
+    if (!FileSha256(cabinet, &content.packageSha256, &hashedSize) || hashedSize != packageSize) {
+        *message = "cannot read back " + Printable(cabinet);
+        return PackFailed;
+    }
+    content.packageSize = packageSize;
+    written->names.push_back(part.manifest);
+    if (!WriteNewFile(manifest, ManifestBytes(content), &error)) {
+        *message = "cannot write " + Printable(manifest) + ": " + error;
+        return PackFailed;
+    }
+    listed->manifest = part.manifest;
+    listed->package = part.package;
+    listed->count = part.count;
+    listed->size = packageSize;
+    listed->sha256 = content.packageSha256;
+    listed->unpacked = part.unpacked;
+    return PackDone;
 }
 
 }  // namespace
 
 int Pack(const PackRequest& request, std::string* message)
 {
-    if (request.hasUrl) {
-        std::string rule = BrokenUrlRule(request.url);
-        if (!rule.empty()) {
-            *message = "refused: " + rule;
-            return PackRefused;
-        }
+    if (std::string rule = BrokenUrlOptions(request.hasUrl, request.url, request.mirrors); !rule.empty()) {
+        *message = "refused: " + rule;
+        return PackRefused;
     }
     const std::string source = AbsolutePath(request.source);
     const std::string out = AbsolutePath(request.out);
@@ -149,94 +171,85 @@ int Pack(const PackRequest& request, std::string* message)
     std::vector<SourceFile> files;
     if (int code = ListSourceFiles(root, &files, message)) return code;
     if (int code = CheckSources(files, message)) return code;
+    std::vector<unsigned long long> sizes;
+    for (const SourceFile& file : files) sizes.push_back(file.size);
+    const std::vector<PartPlan> parts = PlanParts(sizes, request.partSize);
+    if (std::string rule = BrokenPartUrls(request.hasUrl, request.url, request.mirrors, parts); !rule.empty()) {
+        *message = "refused: " + rule;
+        return PackRefused;
+    }
 
-    const std::string cabinet = out + PathSeparator + "application.cab";
-    const std::string manifest = out + PathSeparator + "manifest.ini";
     if (PathExists(out) && !IsFolder(out)) {
         *message = "refused: OUT_DIR " + Printable(out) + " is not a folder";
         return PackRefused;
     }
-    if (!request.force && (PathExists(cabinet) || PathExists(manifest))) {
-        *message = "refused: " + Printable(out) + " already holds application.cab or manifest.ini (use --force to replace them)";
-        return PackRefused;
+    std::string error;
+    if (IsFolder(out)) {
+        std::vector<std::string> existing;
+        if (!ListReleaseFiles(out, &existing, &error)) {
+            *message = "cannot read " + Printable(out) + ": " + error;
+            return PackFailed;
+        }
+        for (const std::string& name : existing) {
+            unsigned long long size = 0;
+            if (!RegularFileSize(out + PathSeparator + name, &size)) {
+                *message = "refused: " + Printable(out + PathSeparator + name) + " is not a regular file, so no release can replace it";
+                return PackRefused;
+            }
+        }
+        if (!existing.empty() && !request.force) {
+            *message = "refused: " + Printable(out) + " already holds a release (" + existing.front() +
+                       "); use --force to replace it";
+            return PackRefused;
+        }
     }
 
-    // Everything is read and compressed in a private scratch folder; OUT_DIR is touched only
-    // once the cabinet is complete.
     Scratch scratch;
-    std::string error;
     if (!MakeScratchFolder(&scratch.folder, &error)) {
         *message = "cannot create a scratch folder: " + error;
         return PackFailed;
     }
-    scratch.cabinet = scratch.folder + PathSeparator + "application.cab";
-    std::vector<CabinetMember> members;
-    for (size_t i = 0; i < files.size(); ++i) {
-        char name[16];
-        snprintf(name, sizeof name, "%04u", static_cast<unsigned>(i));
-        CabinetMember member;
-        member.root = root;
-        member.source = files[i].full;
-        member.display = Printable(files[i].relative);
-        member.name = name;
-        member.listedSize = files[i].size;
-        members.push_back(member);
-    }
-    if (int code = WriteCabinet(scratch.cabinet, scratch.folder, &members, &error)) {
-        *message = error;
-        return code;
-    }
-    unsigned long long packageSize = 0;
-    if (!RegularFileSize(scratch.cabinet, &packageSize) || packageSize == 0) {
-        *message = "cannot read the cabinet back";
-        return PackFailed;
-    }
-    if (packageSize > MaxBytes) {
-        *message = "refused: the cabinet would be larger than 2,000,000,000 bytes";
-        return PackRefused;
-    }
-
-    bool createdOut = false;
+    Written written;
+    written.out = out;
     if (!IsFolder(out)) {
         if (!MakeFolder(out, &error)) {
             *message = "cannot create " + Printable(out) + ": " + error;
             return PackFailed;
         }
-        createdOut = true;
+        written.createdOut = true;
     }
-    // Both outputs are written beside their final names and renamed only when both are
-    // complete. Partial files of an interrupted earlier run are ours to remove.
-    const std::string partialCabinet = cabinet + ".partial";
-    const std::string partialManifest = manifest + ".partial";
-    RemoveFile(partialCabinet);
-    RemoveFile(partialManifest);
-    auto fail = [&](const std::string& why) {
-        RemoveFile(partialCabinet);
-        RemoveFile(partialManifest);
-        if (createdOut) RemoveEmptyFolder(out);
-        *message = why;
-        return PackFailed;
-    };
+    // Partial files of an interrupted earlier run are ours to remove.
+    RemoveLeftovers(out);
 
-    ManifestContent content;
-    content.url = request.url;
-    for (size_t i = 0; i < files.size(); ++i) {
-        content.files.push_back({files[i].relative, members[i].readBytes, members[i].sha256});
+    // Each part is compressed straight beside its final names; the release is moved into
+    // place only once every part and the index are complete.
+    ReleaseIndex index;
+    index.mirrors = request.mirrors;
+    unsigned long long packageBytes = 0;
+    for (const PartPlan& part : parts) {
+        IndexPart listed;
+        if (int code = PackPart(root, files, part, request, scratch.folder, &written, &listed, message)) return code;
+        packageBytes += listed.size;
+        index.parts.push_back(listed);
     }
-    if (!CopyNewFile(scratch.cabinet, partialCabinet, &error)) {
-        return fail("cannot write " + Printable(partialCabinet) + ": " + error);
+    const std::string release = out + PathSeparator + "release.ini";
+    written.names.push_back("release.ini");
+    if (!WriteNewFile(release + ".partial", IndexBytes(index), &error)) {
+        *message = "cannot write " + Printable(release + ".partial") + ": " + error;
+        return PackFailed;
     }
-    // The digest is of the bytes now in OUT_DIR, read back.
-    unsigned long long hashedSize = 0;
-    if (!FileSha256(partialCabinet, &content.packageSha256, &hashedSize) || hashedSize != packageSize) {
-        return fail("cannot read back " + Printable(partialCabinet));
+    if (!SwapInRelease(out, written.names, &error)) {
+        *message = error;
+        return PackFailed;
     }
-    content.packageSize = packageSize;
-    if (!WriteNewFile(partialManifest, ManifestBytes(content), &error)) {
-        return fail("cannot write " + Printable(partialManifest) + ": " + error);
+    written.kept = true;
+    if (parts.size() == 1) {
+        *message = "packed " + std::to_string(files.size()) + " files into " +
+                   Printable(out + PathSeparator + parts[0].package) + " (" + std::to_string(packageBytes) + " bytes), " +
+                   Printable(out + PathSeparator + parts[0].manifest) + " and " + Printable(release);
+    } else {
+        *message = "packed " + std::to_string(files.size()) + " files into " + std::to_string(parts.size()) + " parts (" +
+                   std::to_string(packageBytes) + " bytes of packages) listed in " + Printable(release);
     }
-    if (!SwapIn(out, &error)) return fail(error);
-    *message = "packed " + std::to_string(files.size()) + " files into " + Printable(cabinet) + " (" +
-               std::to_string(packageSize) + " bytes) and " + Printable(manifest);
     return PackDone;
 }

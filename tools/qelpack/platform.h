@@ -38,6 +38,9 @@ bool MovePath(const std::string& from, const std::string& to, std::string* error
 bool CopyNewFile(const std::string& from, const std::string& to, std::string* error);
 // Writes data into a new file at path (replacing one), flushed to the disk.
 bool WriteNewFile(const std::string& path, const std::string& data, std::string* error);
+// Reads a whole file of at most limit bytes into bytes; false with the reason when it cannot
+// be read or is larger.
+bool ReadWholeFile(const std::string& path, size_t limit, std::string* bytes, std::string* error);
 // The size of a regular file; false when it cannot be read.
 bool RegularFileSize(const std::string& path, unsigned long long* size);
 // A new private scratch folder outside any release folder.

@@ -207,6 +207,42 @@ bool WriteNewFile(const std::string& path, const std::string& data, std::string*
     return ok;
 }
 
+bool ReadWholeFile(const std::string& path, size_t limit, std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = ErrorText(errno);
+        return false;
+    }
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0;
+    if (!ok) {
+        *error = ErrorText(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        *error = "not a regular file";
+        ok = false;
+    }
+    char buffer[65536];
+    while (ok) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            *error = ErrorText(errno);
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else if (bytes->size() + static_cast<size_t>(got) > limit) {
+            *error = "larger than " + std::to_string(limit) + " bytes";
+            ok = false;
+        } else {
+            bytes->append(buffer, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    return ok;
+}
+
 bool RegularFileSize(const std::string& path, unsigned long long* size)
 {
     struct stat info;

@@ -148,6 +148,36 @@ bool WriteNewFile(const std::string& path, const std::string& data, std::string*
     return ok;
 }
 
+bool ReadWholeFile(const std::string& path, size_t limit, std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = ErrorText(GetLastError());
+        return false;
+    }
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    if (!ok) *error = "not a file on disk";
+    char buffer[65536];
+    while (ok) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            *error = ErrorText(GetLastError());
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else if (bytes->size() + got > limit) {
+            *error = "larger than " + std::to_string(limit) + " bytes";
+            ok = false;
+        } else {
+            bytes->append(buffer, got);
+        }
+    }
+    CloseHandle(file);
+    return ok;
+}
+
 bool RegularFileSize(const std::string& path, unsigned long long* size)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -46,16 +46,16 @@ std::string BrokenNameRule(const std::string& name)
     return {};
 }
 
-std::string BrokenUrlRule(const std::string& url)
+std::string BrokenUrlRule(const std::string& url, const std::string& option)
 {
-    if (url.empty()) return "--url is empty";
+    if (url.empty()) return option + " is empty";
     std::u16string wide;
-    if (!Utf8ToUtf16(url, &wide)) return "--url is not valid UTF-8";
+    if (!Utf8ToUtf16(url, &wide)) return option + " is not valid UTF-8";
     for (char16_t c : wide) {
-        if (c < 0x20 || c == 0x7F) return "--url holds a control character";
+        if (c < 0x20 || c == 0x7F) return option + " holds a control character";
     }
     const std::string general =
-        "--url must be an https URL with a host and a path, without user name, password, query or fragment, of at "
+        option + " must be an https URL with a host and a path, without user name, password, query or fragment, of at "
         "most 2047 characters";
     if (wide.size() > 2047) return general;
     if (url.size() < 8) return general;

@@ -9,5 +9,5 @@ std::string BrokenNameRule(const std::string& name);
 
 // Empty when url is a download address qelfetch accepts (https, a host and a path, no user
 // name, password, query or fragment, at most 2047 UTF-16 units, no control character);
-// otherwise the rule it breaks.
-std::string BrokenUrlRule(const std::string& url);
+// otherwise the rule it breaks, in words that begin with option (the option that gave it).
+std::string BrokenUrlRule(const std::string& url, const std::string& option = "--url");

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "delivery/payload.h"
 #include "tools/qelpack/platform_win.h"
+#include "tools/qelpack/release_reader.h"
 #include "tools/qelpack/rules.h"
 
 namespace {
@@ -28,14 +31,14 @@ std::wstring StatusLine(int phase, int percent, const wchar_t* text)
     return L"phase " + std::to_wstring(phase) + L"  " + std::to_wstring(percent) + L"%  " + text;
 }
 
-}  // namespace
-
-int VerifyRelease(const std::wstring& manifest, const std::wstring& package)
+// Delivers package against manifest offline; 0 ready (and everything removed), 1 otherwise.
+int Deliver(const std::wstring& manifest, const std::wstring& package)
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
+    static unsigned deliveries = 0;  // parts of one release are delivered one after another
     std::wstring base = std::wstring(temp) + L"qelpack-verify-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(GetTickCount());
+                        std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++deliveries);
     std::wstring work = base;
     std::wstring offlineManifest = base + L".ini";
 
@@ -83,6 +86,36 @@ int VerifyRelease(const std::wstring& manifest, const std::wstring& package)
     int removed = PayloadClose(job);
     DeleteFileW(offlineManifest.c_str());
     if (!removed) Print(L"qelpack: could not remove the temporary work directory " + work + L"\n");
-    Print(phase == PAYLOAD_READY ? L"qelpack: the release is good\n" : L"qelpack: the release is broken\n");
     return phase == PAYLOAD_READY && removed ? 0 : 1;
+}
+
+}  // namespace
+
+int VerifyRelease(const std::wstring& manifest, const std::wstring& package)
+{
+    int code = Deliver(manifest, package);
+    Print(code == 0 ? L"qelpack: the release is good\n" : L"qelpack: the release is broken\n");
+    return code;
+}
+
+int VerifyIndex(const std::wstring& index)
+{
+    ReleaseIndex listed;
+    std::vector<ReleasePart> parts;
+    std::string reason;
+    if (!OpenRelease(NarrowPath(index), &listed, &parts, &reason)) {
+        Print(L"qelpack: the release is broken: " + WidePath(reason) + L"\n");
+        return 1;
+    }
+    for (size_t p = 0; p < parts.size(); ++p) {
+        std::wstring name = L"part " + std::to_wstring(p + 1) + L" of " + std::to_wstring(parts.size()) + L" (" +
+                            WidePath(parts[p].listed.package) + L")";
+        Print(L"qelpack: " + name + L"\n");
+        if (Deliver(WidePath(parts[p].manifestPath), WidePath(parts[p].packagePath)) != 0) {
+            Print(L"qelpack: the release is broken: " + name + L" did not end ready\n");
+            return 1;
+        }
+    }
+    Print(L"qelpack: the release is good (" + std::to_wstring(parts.size()) + (parts.size() == 1 ? L" part)\n" : L" parts)\n"));
+    return 0;
 }

@@ -7,3 +7,8 @@
 // directory, showing progress on one line; the directory is gone afterwards. 0 when the
 // delivery ended ready, 1 otherwise.
 int VerifyRelease(const std::wstring& manifest, const std::wstring& package);
+
+// Verifies a release through its index: the index and all parts' manifests together
+// (OpenRelease), then a delivery of every part in order, as VerifyRelease does. 0 when every
+// part ended ready, 1 otherwise.
+int VerifyIndex(const std::wstring& index);
