@@ -72,6 +72,20 @@ bool EndsWithBmp(const std::string& path)
     return tail == ".bmp";
 }
 
+uint32_t BigEndian(const std::string& b, size_t at)
+{
+    return uint32_t(static_cast<uint8_t>(b[at])) << 24 | uint32_t(static_cast<uint8_t>(b[at + 1])) << 16 |
+           uint32_t(static_cast<uint8_t>(b[at + 2])) << 8 | static_cast<uint8_t>(b[at + 3]);
+}
+
+// The size rule applied to the width and height of a PNG's IHDR chunk, when it has one where
+// the format puts it (the decoder refuses a file without).
+std::string PngHeaderSizeRule(const std::string& b)
+{
+    if (b.size() < 24 || b.compare(12, 4, "IHDR") != 0) return {};
+    return PictureSizeRule(BigEndian(b, 16), BigEndian(b, 20));
+}
+
 int Refuse(std::string* message, const std::string& text)
 {
     *message = "refused: " + text;
@@ -159,6 +173,9 @@ int RunPicture(const std::vector<std::string>& args, std::string* message)
     RgbaImage image;
     bool decoded;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+        // The size in the header is judged before a decoder sees the file: some allocate the
+        // whole picture first.
+        if (std::string rule = PngHeaderSizeRule(bytes); !rule.empty()) return Refuse(message, Printable(r.in) + ": " + rule);
         decoded = DecodePng(bytes, &image, &why);
     } else if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') {
         decoded = DecodeBmp(bytes, &image, &why);
