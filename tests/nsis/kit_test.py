@@ -293,6 +293,12 @@ SectionEnd
         with open(lines_out, "rb") as f:
             results = f.read().decode("utf-16").split("\r\n--\r\n")[:-1]
         self.assertEqual(len(results), len(cases))
+        # The README's table gives the same lines.
+        with open(os.path.join(TOP, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        for hint in (self.CERTIFICATE, self.UNREACHABLE, self.UNKNOWN_HOST, self.PROXY, self.DISK,
+                     "找不到应用包。请把应用包放在：PACKAGE"):
+            self.assertIn("| %s |" % hint, readme)
         for (line, hint), got in zip(cases, results):
             with self.subTest(line):
                 self.assertEqual(got, line if hint is None else hint + "\r\n" + line)
