@@ -281,6 +281,28 @@ class Picture(unittest.TestCase):
         self.assertEqual((code, stderr), (0, ""))
         self.assertTrue(os.path.isfile(os.path.join(self.dir, "sub", "out.bmp")))
 
+    @unittest.skipUnless(os.geteuid() == 0, "mounts a small tmpfs: root only")
+    def test_a_full_disk_keeps_the_old_picture(self):
+        # A 64 KiB volume: the old picture fits, the new one (256 x 256, 65 KiB) does not.
+        disk = os.path.join(self.dir, "disk")
+        os.makedirs(disk)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk], check=True)
+        try:
+            old = os.path.join(disk, "band.bmp")
+            made = run("linux", "picture", self.write("small.png", P.png(8, 8, P.disc(8, 8))), old)
+            self.assertEqual(made[0], 0, made[2])
+            with open(old, "rb") as f:
+                before = f.read()
+            code, stdout, stderr = run("linux", "picture", self.write("big.png", P.png(256, 256, P.disc(256, 256))), old)
+            self.assertEqual((code, stdout), (1, ""))
+            self.assertEqual(len(stderr.splitlines()), 1)
+            self.assertIn("cannot write %s: No space left on device" % old, stderr)
+            self.assertEqual(os.listdir(disk), ["band.bmp"])
+            with open(old, "rb") as f:
+                self.assertEqual(f.read(), before)
+        finally:
+            subprocess.run(["umount", disk], check=True)
+
     def test_windows_refuses_a_device_name(self):
         good = self.write("good.png", P.png(8, 8, P.disc(8, 8)))
         for name in ("NUL.bmp", "con.bmp", "COM1.bmp"):
