@@ -1,16 +1,34 @@
 ; An installer that delivers one release with qelfetch.dll and looks the part with qelskin.dll.
 ;
 ; Build:  makensis -DQEL_MANIFEST=<manifest.ini> -DQEL_BIN=<folder with both DLLs>
-;                  -DQEL_OUTFILE=<setup.exe> [-DQEL_TARGET=amd64-unicode] example.nsi
+;                  -DQEL_OUTFILE=<product-setup.exe> [-DQEL_TARGET=amd64-unicode] example.nsi
 ;         The manifest is embedded. QEL_TARGET defaults to x86-unicode (32-bit DLLs in QEL_BIN).
-; Run:    setup.exe [/S] [/LOG=<file>] [/D=<folder>]
+;         The lines to change for a product of your own are the block below.
+; Run:    product-setup.exe [/S] [/LOG=<file>] [/D=<folder>]
 ;         With a Url in the manifest the package is downloaded into the plug-ins folder; without
 ;         one the installer uses application.cab in its own folder.
-;         /LOG=<file> writes the failure or cancel line there (UTF-16LE), in silent mode too.
+;         /LOG=<file> writes the failure or cancel line there (UTF-16LE), in silent mode too,
+;         with a plain line above it for the failures people meet most.
 ; Result: exit code 0 when every entry is installed under its Name, 1 when the user cancelled,
 ;         2 when the delivery or placing a file failed. Nothing stays behind.
 
 Unicode true
+
+; ---- Your product: change these lines ---------------------------------------------------------
+!define /ifndef PRODUCT "示例应用"
+!define /ifndef WELCOME_TITLE "欢迎安装示例应用"
+!define /ifndef WELCOME_BODY "从服务器下载应用包， 校验后安装。"
+!define /ifndef WELCOME_NOTE "安装中可随时取消。"
+!define /ifndef FINISH_TEXT "示例应用已安装完成。"
+; The band picture: `qelpack picture logo.png band.bmp` makes one from a PNG.
+!define /ifndef PICTURE "band.bmp"
+; Colours (COLORREF 0x00BBGGRR) and the font; the picture's last palette entry should be the
+; band colour (qelpack picture --accent).
+!define /ifndef QEL_COLOR_BASE 0x00EEF2F4
+!define /ifndef QEL_COLOR_BAND 0x006B3B24
+!define /ifndef QEL_COLOR_PICTURE 0x0070C0E8
+!define /ifndef QEL_FONT_FACE "Microsoft YaHei UI"
+; ----------------------------------------------------------------------------------------------
 
 !ifndef QEL_MANIFEST
   !error "example.nsi: give the release manifest with -DQEL_MANIFEST=<manifest.ini>"
@@ -29,13 +47,13 @@ Unicode true
 !endif
 Target ${QEL_TARGET}
 
-Name "示例应用"
+Name "${PRODUCT}"
 Caption " "
 OutFile "${QEL_OUTFILE}"
 !if ${QEL_TARGET} == amd64-unicode
-  InstallDir "$PROGRAMFILES64\示例应用"
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
 !else
-  InstallDir "$PROGRAMFILES\示例应用"
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
 !endif
 RequestExecutionLevel user
 ManifestDPIAware true
@@ -55,6 +73,7 @@ CompletedText "完成"
 !include FileFunc.nsh
 
 Var Result
+Var Failure ; the failure line for a person: a plain line for the usual faults, then $QelFailure
 Var LogFile
 Var Page
 Var Title
@@ -71,7 +90,7 @@ Page custom FinishShow
 
 Function .onInit
   ${QelFiles} "${QEL_BIN}"
-  ${QelPictureFile} "band.bmp"
+  ${QelPictureFile} "${PICTURE}"
   File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
   StrCpy $Result 0
   ${GetParameters} $0
@@ -100,24 +119,28 @@ FunctionEnd
 ; (both later pages skip themselves, and going past the last page ends the installer, with the
 ; exit code the section set), the finish page after an install.
 Function FailureShow
+  ; After a cancel the window goes at once, before NSIS empties it page by page.
+  ${If} $Result == 1
+    HideWindow
+  ${EndIf}
   ${If} $Result != 2
     Abort
   ${EndIf}
   nsDialogs::Create 1018
   Pop $Page
   ${QelSkinPage} $Page
-  ${QelSkinFailure} $Page $QelFailure
+  ${QelSkinFailure} $Page $Failure
   nsDialogs::Show
 FunctionEnd
 
 Function WelcomeShow
   nsDialogs::Create 1018
   Pop $Page
-  ${NSD_CreateLabel} 0 0 100% 12u "欢迎安装示例应用"
+  ${NSD_CreateLabel} 0 0 100% 12u "${WELCOME_TITLE}"
   Pop $Title
-  ${NSD_CreateLabel} 0 14u 100% 24u "从服务器下载应用包， 校验后安装。"
+  ${NSD_CreateLabel} 0 14u 100% 24u "${WELCOME_BODY}"
   Pop $Body
-  ${NSD_CreateLabel} 0 40u 100% 12u "安装中可随时取消。"
+  ${NSD_CreateLabel} 0 40u 100% 12u "${WELCOME_NOTE}"
   Pop $Note
   ${NSD_CreateButton} 0 56u 56u 14u "开始安装"
   Pop $Yes
@@ -173,7 +196,7 @@ Function FinishShow
   ${EndIf}
   nsDialogs::Create 1018
   Pop $Page
-  ${NSD_CreateLabel} 0 30u 100% 12u "示例应用已安装完成。"
+  ${NSD_CreateLabel} 0 30u 100% 12u "${FINISH_TEXT}"
   Pop $Title
   ${NSD_CreateLabel} 0 46u 100% 24u "$INSTDIR"
   Pop $Body
@@ -199,9 +222,10 @@ Section "-deliver"
   ${QelInstall} "$PLUGINSDIR\manifest.ini" $2 $QelStatusControl $QelBarControl $Result
   ${If} $Result != 0
     SetErrorLevel $Result
+    ${QelFailureText} $QelFailure $2 $Failure
     ${If} $LogFile != ""
       FileOpen $0 $LogFile w
-      FileWriteUTF16LE /BOM $0 "$QelFailure$\r$\n"
+      FileWriteUTF16LE /BOM $0 "$Failure$\r$\n"
       FileClose $0
     ${EndIf}
     ; A silent install ends here. With a window the next page shows the failure (FailureShow).

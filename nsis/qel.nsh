@@ -16,7 +16,12 @@
 ;   ${QelCheckManifestNames} MANIFEST RESULT
 ;                                       "" when every Name is a plain path inside $INSTDIR, else
 ;                                       the first unsafe Name's line
-;   ${QelSkinBegin} PICTURE_FILE        .onGUIInit: colours, caption, frame, font, band picture
+;   ${QelPictureFile} BMP               .onInit, after ${QelFiles}: carries the band picture (the
+;                                       build stops when qelpack picture --check refuses it)
+;   ${QelFailureText} LINE PACKAGE RESULT
+;                                       LINE with a plain line above it for the usual failures
+;                                       (certificate, server, proxy, disk, missing package)
+;   ${QelSkinBegin}                     .onGUIInit: colours, caption, frame, font, band picture
 ;   ${QelSkinPage} PAGE                 a page's show callback: page background, font
 ;   ${QelSkinButtons} WINDOW "ID ..."   push buttons of WINDOW by control id
 ;   ${QelSkinButton} BUTTON             one push button by its window
@@ -43,6 +48,7 @@
 !endif
 
 !include LogicLib.nsh
+!include Util.nsh
 !include WinMessages.nsh
 
 !define QEL_WM_PREVIEW_SETPOS 0x8001
@@ -101,6 +107,8 @@ Var QelRectB
 ; ${QelFiles} BIN_FOLDER: extracts qelfetch.dll and qelskin.dll from BIN_FOLDER (on the build
 ; machine) into $PLUGINSDIR. Call it in .onInit. The build stops when either DLL is missing.
 !macro QelFiles BIN
+  ; Where the kit's other programs lie (qelpack.exe checks the band picture on Windows).
+  !define /ifndef _QEL_BIN "${BIN}"
   !if ! /FileExists "${BIN}/qelfetch.dll"
     !error "qel.nsh: ${BIN}/qelfetch.dll does not exist"
   !endif
@@ -605,6 +613,102 @@ FunctionEnd
 !define QelCancel "!insertmacro QelCancel"
 
 ; ---------------------------------------------------------------------------------------------
+; ${QelFailureText} LINE PACKAGE RESULT, anywhere: RESULT is LINE (a failure line of
+; ${QelInstall}, $QelFailure) with one plain line above it, CR LF between, for the failures
+; people meet most; LINE alone for any other. The plain line is chosen by the code in LINE's
+; "（错误码 N）" or "（HTTP N）": a certificate that is not trusted or names another host, a
+; server that cannot be reached, a host name that is not known, a proxy that wants a login, a
+; full disk, and the package missing where the installer looks for it (PACKAGE, the path given
+; to ${QelInstall}, is named).
+!macro QelFailureText LINE PACKAGE RESULT
+  Push "${PACKAGE}"
+  Push "${LINE}"
+  ${CallArtificialFunction} _QelFailureWithHint
+  Pop ${RESULT}
+!macroend
+!define QelFailureText "!insertmacro QelFailureText"
+
+; Both bodies below are artificial functions (Util.nsh): emitted only into installers (and
+; uninstallers) that use ${QelFailureText}.
+
+; $QelIn: a text, $QelIn2: a marker. $QelOut: the digits right after the first marker, or "".
+!macro _QelCodeAfter
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  StrLen $1 $QelIn2
+  StrCpy $0 0
+  StrCpy $QelOut ""
+  ${Do}
+    StrCpy $2 $QelIn $1 $0
+    ${IfThen} $2 == "" ${|} ${Break} ${|}
+    ${If} $2 == $QelIn2
+      IntOp $0 $0 + $1
+      ${Do}
+        StrCpy $3 $QelIn 1 $0
+        ; One character is a digit when adding 0 to it gives it back.
+        IntOp $2 $3 + 0
+        ${IfThen} $3 == "" ${|} ${Break} ${|}
+        ${IfThen} $2 != $3 ${|} ${Break} ${|}
+        StrCpy $QelOut "$QelOut$3"
+        IntOp $0 $0 + 1
+      ${Loop}
+      ${Break}
+    ${EndIf}
+    IntOp $0 $0 + 1
+  ${Loop}
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+!macroend
+
+; Stack in: the line, then the package. Stack out: the text for a person.
+!macro _QelFailureWithHint
+  Exch $0 ; line
+  Exch
+  Exch $1 ; package
+  Push $2 ; hint
+  Push $3
+  StrCpy $2 ""
+  StrCpy $QelIn $0
+  StrCpy $QelIn2 "（错误码 "
+  ${CallArtificialFunction} _QelCodeAfter
+  StrCpy $3 $QelOut
+  ${Select} $3
+  ${Case4} 12157 12175 12045 12038
+    StrCpy $2 "无法验证下载服务器的证书。请检查系统时间，或联系软件提供者。"
+  ${Case2} 12029 12002
+    StrCpy $2 "无法连接下载服务器。请检查网络连接，稍后再试。"
+  ${Case} 12007
+    StrCpy $2 "找不到下载服务器。请检查网络连接，或联系软件提供者。"
+  ${Case} 112
+    StrCpy $2 "磁盘空间已满。请释放一些空间后再试。"
+  ${Case2} 2 3
+    ; Only the package itself: the same codes mean other things in other lines.
+    StrCpy $3 $0 7
+    ${If} $3 == "应用包无法读取"
+      StrCpy $2 "找不到应用包。请把应用包放在：$1"
+    ${EndIf}
+  ${EndSelect}
+  ${If} $2 == ""
+    StrCpy $QelIn2 "（HTTP "
+    ${CallArtificialFunction} _QelCodeAfter
+    ${If} $QelOut == 407
+      StrCpy $2 "网络代理要求登录。请在系统的代理设置中登录后再试。"
+    ${EndIf}
+  ${EndIf}
+  ${If} $2 != ""
+    StrCpy $0 "$2$\r$\n$0"
+  ${EndIf}
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+!macroend
+
+; ---------------------------------------------------------------------------------------------
 ; Skinning, on the UI thread. A failed call is recorded in $QelSkinFault (the first one only):
 ; the look is never worth failing an install for, but the author can see what went wrong.
 ; In a silent install (no window) every skin macro does nothing, so qelskin.dll is never
@@ -620,15 +724,63 @@ Var QelSkinFault
 !macroend
 
 ; ${QelPictureFile} BMP: carries BMP (an 8-bit picture with a 256-entry colour table, on the
-; build machine) in the installer and extracts it for the band. Call it in .onInit after
-; ${QelFiles}. The build stops when the file is missing.
+; build machine; `qelpack picture IN OUT.bmp` makes one from a PNG or BMP) in the installer and
+; extracts it for the band. Call it in .onInit after ${QelFiles}. The build stops when the file
+; is missing or is not a picture the skin can use.
 !macro QelPictureFile BMP
   !if ! /FileExists "${BMP}"
     !error "qel.nsh: the band picture ${BMP} does not exist"
   !endif
+  !insertmacro _QelCheckPicture "${BMP}"
   File "/oname=$PLUGINSDIR\qelband.bmp" "${BMP}"
 !macroend
 !define QelPictureFile "!insertmacro QelPictureFile"
+
+; _QelCheckPicture FILE, when the installer is built: stops the build with qelpack's one line when
+; FILE is not a band picture the skin can use (`qelpack picture --check`), since such a picture
+; would only turn the skin off when the installer runs. The packer is QEL_PACKER (a define, or
+; the environment variable of that name), else the kit's own: qelpack.exe in the ${QelFiles}
+; folder when makensis runs on Windows, /usr/bin/qelpack (the qel-kit package) elsewhere.
+!macro _QelCheckPicture FILE
+  !ifndef _QEL_PACKER
+    !ifdef QEL_PACKER
+      !define _QEL_PACKER "${QEL_PACKER}"
+    !else
+      !define _QEL_PACKER_ENV "$%QEL_PACKER%"
+      ; An unset variable stays as its own name.
+      !searchparse /noerrors "${_QEL_PACKER_ENV}" "%QEL_PACKER" _QEL_PACKER_UNSET
+      !ifndef _QEL_PACKER_UNSET
+        !define _QEL_PACKER "${_QEL_PACKER_ENV}"
+      !else
+        !ifdef NSIS_WIN32_MAKENSIS
+          !define _QEL_PACKER "${_QEL_BIN}\qelpack.exe"
+        !else
+          !define _QEL_PACKER "/usr/bin/qelpack"
+        !endif
+        !if ! /FileExists "${_QEL_PACKER}"
+          !error "qel.nsh: the band picture is checked with qelpack when the installer is built, and ${_QEL_PACKER} does not exist: install the qel-kit package (Linux), give QelFiles the kit's bin folder (Windows), or define QEL_PACKER=<path of qelpack>"
+        !endif
+        !undef _QEL_PACKER_UNSET
+      !endif
+      !undef _QEL_PACKER_ENV
+    !endif
+  !endif
+  !tempfile _QEL_PICTURE_REPORT
+  !system '"${_QEL_PACKER}" picture --check "${FILE}" >"${_QEL_PICTURE_REPORT}" 2>&1' _QEL_PICTURE_RESULT
+  !if ${_QEL_PICTURE_RESULT} <> 0
+    !define /file _QEL_PICTURE_WHY "${_QEL_PICTURE_REPORT}"
+    !delfile "${_QEL_PICTURE_REPORT}"
+    !searchparse /noerrors "${_QEL_PICTURE_WHY}" "qelpack: refused: " _QEL_PICTURE_RULE
+    !ifdef _QEL_PICTURE_RULE
+      !error "qel.nsh: ${_QEL_PICTURE_RULE}"
+    !else
+      !error "qel.nsh: the band picture ${FILE} could not be checked: ${_QEL_PICTURE_WHY}"
+    !endif
+  !endif
+  !delfile "${_QEL_PICTURE_REPORT}"
+  !undef _QEL_PICTURE_REPORT
+  !undef _QEL_PICTURE_RESULT
+!macroend
 
 ; ${QelSkinBegin}, in .onGUIInit: loads the band picture, colours the caption, makes the frame
 ; a fixed tool window, makes the font for the window's DPI, skins the main window as a page

@@ -71,7 +71,7 @@ wait_for() {
   echo "qel: demo: $name: the $1 page did not come" >&2
   return 1
 }
-"$QEL_WINE" "$demo/$name/setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null \
+"$QEL_WINE" "$demo/$name/example-setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null \
   >"$demo/$name-setup.out" 2>&1 &
 setup=$!
 if wait_for custom; then

@@ -3,7 +3,7 @@
 #   sample-release.sh BUILD_DIR TEST_BUILD_DIR TARGET OUT_DIR [--url URL]
 # Writes a small payload (sub-folders, Chinese names) into OUT_DIR/payload, packs it with the
 # native qelpack (BUILD_DIR/native) into OUT_DIR/manifest.ini and OUT_DIR/application.cab, builds
-# OUT_DIR/setup.exe with makensis from nsis/example.nsi and TEST_BUILD_DIR/bin's DLLs (TARGET
+# OUT_DIR/example-setup.exe with makensis from nsis/example.nsi and TEST_BUILD_DIR/bin's DLLs (TARGET
 # x86-unicode or amd64-unicode). With --url the manifest names that URL. The 32-bit installer of
 # the shipped DLLs (BUILD_DIR/bin) is written to OUT_DIR/setup-x86.exe in either case.
 # QEL_SAMPLE_EXTRA_MB=N adds bin/media.dat of N MB (the demo's download then lasts a while).
@@ -34,7 +34,7 @@ PY
 for f in manifest.ini application.cab; do
   [ -f "$out/$f" ] || { echo "qel: sample: qelpack wrote no $f" >&2; exit 1; }
 done
-makensis -V2 -DQEL_MANIFEST="$out/manifest.ini" -DQEL_BIN="$testbuild/bin" -DQEL_OUTFILE="$out/setup.exe" \
+makensis -V2 -DQEL_MANIFEST="$out/manifest.ini" -DQEL_BIN="$testbuild/bin" -DQEL_OUTFILE="$out/example-setup.exe" \
   -DQEL_TARGET="$target" "$top/nsis/example.nsi" >"$out/makensis.log"
 makensis -V2 -DQEL_MANIFEST="$out/manifest.ini" -DQEL_BIN="$build/bin" -DQEL_OUTFILE="$out/setup-x86.exe" \
   -DQEL_TARGET=x86-unicode "$top/nsis/example.nsi" >>"$out/makensis.log"

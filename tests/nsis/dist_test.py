@@ -33,7 +33,7 @@ class Dist(unittest.TestCase):
             self.assertEqual(names, sorted(stem + "/" + n for n in [
                 "README.txt", "bin/qelfetch.dll", "bin/qelskin.dll", "bin/qelpack.exe", "include/payload.h",
                 "include/style.h", "lib/qelfetch.dll.a", "lib/qelskin.dll.a", "nsis/qel.nsh", "nsis/example.nsi",
-                "nsis/band.bmp"]))
+                "nsis/band.bmp", "reference.md"]))
             unpacked = os.path.join(self.dir, "empty")
             os.makedirs(unpacked)
             z.extractall(unpacked)
@@ -44,7 +44,7 @@ class Dist(unittest.TestCase):
         manifest = os.path.join(self.dir, "manifest.ini")
         with open(manifest, "wb") as f:
             f.write("[Package]\r\nFormat=qel-cab-2\r\nCount=1\r\n".encode("utf-16"))
-        out = os.path.join(self.dir, "setup.exe")
+        out = os.path.join(self.dir, "example-setup.exe")
         built = subprocess.run(["makensis", "-V2", "-DQEL_MANIFEST=" + manifest, "-DQEL_BIN=" + os.path.join(kit, "bin"),
                                 "-DQEL_OUTFILE=" + out, os.path.join(kit, "nsis", "example.nsi")],
                                capture_output=True, timeout=120, cwd=self.dir)

@@ -111,7 +111,7 @@ class Installer(unittest.TestCase):
     def build(self, manifest_text, bin_dir=None, target=None, out=None):
         manifest = os.path.join(self.case, "manifest.ini")
         write_manifest(manifest, manifest_text)
-        out = out or os.path.join(self.case, "setup.exe")
+        out = out or os.path.join(self.case, "example-setup.exe")
         made = subprocess.run(["makensis", "-V2", "-DQEL_MANIFEST=" + manifest, "-DQEL_BIN=" + (bin_dir or ARGS.bin),
                                "-DQEL_OUTFILE=" + out, "-DQEL_TARGET=" + (target or ARGS.target),
                                os.path.join(ARGS.nsis, "example.nsi")], capture_output=True, timeout=120)
@@ -145,7 +145,7 @@ class Installer(unittest.TestCase):
 
     def assert_nothing_left_behind(self, *extra_allowed):
         # The installer's folder holds only what the test put there (and the log).
-        allowed = {"setup.exe", "manifest.ini", "install.log", "安装", *extra_allowed}
+        allowed = {"example-setup.exe", "manifest.ini", "install.log", "安装", *extra_allowed}
         self.assertEqual(set(os.listdir(self.case)) - allowed, set())
         # Wine ends the installer before NSIS's clean-up is visible only in rare cases; wait briefly.
         for _ in range(20):
@@ -209,7 +209,9 @@ class Installer(unittest.TestCase):
     def test_missing_package_fails(self):
         setup = self.build(self.manifest)
         self.assertEqual(self.install(setup), 2)
-        self.assertEqual(self.logged(), "应用包无法读取（错误码 2）。")
+        # The plain line names the package the installer looked for; qelfetch's line follows.
+        self.assertEqual(self.logged().split("\r\n"), ["找不到应用包。请把应用包放在：" + win(os.path.join(self.case, "application.cab")),
+                                                        "应用包无法读取（错误码 2）。"])
         self.assert_nothing_of_the_release()
         self.assert_nothing_left_behind()
 
@@ -237,7 +239,7 @@ class Installer(unittest.TestCase):
                 self.assertIn("发布清单中的文件名不能安装：", self.logged())
                 self.assert_nothing_of_the_release()
                 self.assertFalse(glob.glob(os.path.join(self.dir, "**", "evil*"), recursive=True))
-                self.assertEqual(set(os.listdir(self.case)) - before - {"setup.exe", "manifest.ini", "install.log"}, set())
+                self.assertEqual(set(os.listdir(self.case)) - before - {"example-setup.exe", "manifest.ini", "install.log"}, set())
         self.assert_nothing_left_behind("application.cab")
 
     def test_names_that_collide_fail(self):
@@ -274,7 +276,7 @@ class Installer(unittest.TestCase):
 
     def pilot(self, *args, timeout=90):
         # Only this case's installer: nothing else in the prefix is pressed.
-        os.environ["NSIS_PILOT_EXE"] = win(os.path.join(self.case, "setup.exe"))
+        os.environ["NSIS_PILOT_EXE"] = win(os.path.join(self.case, "example-setup.exe"))
         done = wine(os.path.join(ARGS.bin, "nsis_pilot.exe"), *args, timeout=timeout)
         return done.returncode, done.stdout.decode("utf-8", errors="replace").replace("\r", "")
 

@@ -108,7 +108,8 @@ REFUSALS = [
     ("unknown option", make_plain, ("--fast",),
      "qelpack: refused: unknown argument --fast; usage: qelpack pack SOURCE_DIR OUT_DIR [--url https://host/path[/]] "
      "[--mirror https://host/path/]... [--part-size BYTES] [--force] | qelpack verify RELEASE_INI or MANIFEST PACKAGE "
-     "(Windows) | qelpack check RELEASE_INI or MANIFEST PACKAGE (Linux)", ()),
+     "(Windows) | qelpack check RELEASE_INI or MANIFEST PACKAGE (Linux) | qelpack picture IN OUT.bmp [--size N] "
+     "[--accent 0x00BBGGRR] [--invert] | qelpack picture --check FILE.bmp", ()),
     ("trailing dot", lambda t: t.write("app.dll."), (),
      "qelpack: refused app.dll.: the name ends in a dot or a space (Windows opens another file under it)", ("windows",)),
     ("trailing space", lambda t: t.write("sub/app.dll "), (),

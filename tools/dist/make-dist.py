@@ -1,39 +1,27 @@
 #!/usr/bin/env python3
-"""Writes the kit for installer authors: qel-<version>.zip with the shipped 32-bit DLLs, their
-headers and import libraries, qelpack.exe, the NSIS include, the example installer and its band
-picture, and a short README. Refuses (exit 2, one line) when any part is missing.
+"""Writes the kit for installer authors on Windows: qel-<version>.zip with the shipped 32-bit
+DLLs, their headers and import libraries, qelpack.exe, the NSIS include, the example installer
+and its band picture, the reference and a README (the quick start). Every entry is stored as a
+regular file, 0644 (programs 0755), with the date of the newest part. Refuses (exit 2, one
+line) when any part is missing.
 
     make-dist.py TOP BUILD_DIR OUT_DIR
 """
 import os
 import sys
+import time
 import zipfile
 
-README = """qel {version}: delivery (qelfetch.dll) and dialog look (qelskin.dll) for NSIS 3 installers
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kit_text  # noqa: E402
 
-bin/qelfetch.dll, bin/qelskin.dll   32-bit DLLs (stdcall exports, no C runtime)
-bin/qelpack.exe                     the release packer for Windows: qelpack pack SOURCE OUT [--url https://.../]
-                                    (a folder too big for one delivery becomes parts listed in
-                                    OUT/release.ini; qelpack verify OUT/release.ini checks them)
-                                    (on Linux, build tools/qelpack/native from the sources: same
-                                    command line, same release, no Wine)
-include/payload.h, include/style.h  C headers of the exports
-lib/*.dll.a                         import libraries (mingw-w64)
-nsis/qel.nsh                        the include: deliveries, placing files, skinning
-nsis/example.nsi, nsis/band.bmp     the example installer and its band picture
 
-Build the example (absolute paths; makensis works in the script's folder):
-  makensis -DQEL_MANIFEST=/path/manifest.ini -DQEL_BIN=/path/qel-{version}/bin \\
-           -DQEL_OUTFILE=/path/setup.exe /path/qel-{version}/nsis/example.nsi
-Run it: setup.exe [/S] [/LOG=file] [/D=folder]; exit code 0 installed, 1 cancelled, 2 failed.
-With a Url in the manifest the package is downloaded, else application.cab beside setup.exe
-is used. In silent mode the failure line goes to the /LOG file (UTF-16LE).
-
-Every macro of qel.nsh is described at the top of the file. The one rule to keep in mind:
-System keeps a DLL loaded until a call carries ?u; qel.nsh makes that call once per DLL
-(qelfetch.dll on the last PayloadClose, qelskin.dll in ${{QelSkinEnd}} from .onGUIEnd), so
-call ${{QelSkinEnd}} in .onGUIEnd and never call the DLLs with System yourself.
-"""
+def entry(name, date, executable=False):
+    info = zipfile.ZipInfo(name, date_time=date)
+    info.compress_type = zipfile.ZIP_DEFLATED
+    info.create_system = 3  # Unix, so that the mode below is read
+    info.external_attr = (0o100755 if executable else 0o100644) << 16
+    return info
 
 
 def main():
@@ -41,8 +29,7 @@ def main():
         print("usage: make-dist.py TOP BUILD_DIR OUT_DIR", file=sys.stderr)
         return 2
     top, build, out = sys.argv[1:]
-    with open(os.path.join(top, "VERSION")) as f:
-        version = f.read().strip()
+    version = kit_text.version(top)
     stem = "qel-" + version
     parts = [
         ("bin/qelfetch.dll", os.path.join(build, "bin", "qelfetch.dll")),
@@ -55,6 +42,7 @@ def main():
         ("nsis/qel.nsh", os.path.join(top, "nsis", "qel.nsh")),
         ("nsis/example.nsi", os.path.join(top, "nsis", "example.nsi")),
         ("nsis/band.bmp", os.path.join(top, "nsis", "band.bmp")),
+        ("reference.md", os.path.join(top, "README.md")),
     ]
     for name, path in parts:
         if not os.path.isfile(path):
@@ -67,13 +55,15 @@ def main():
         if data[pe:pe + 6] != b"PE\0\0\x4c\x01":
             print("qel: dist: %s is not a 32-bit x86 program" % dll, file=sys.stderr)
             return 2
+    date = time.localtime(max(os.path.getmtime(path) for _, path in parts))[:6]
     os.makedirs(out, exist_ok=True)
     target = os.path.join(out, stem + ".zip")
     partial = target + ".part"
-    with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED) as z:
+    with zipfile.ZipFile(partial, "w") as z:
         for name, path in parts:
-            z.write(path, stem + "/" + name)
-        z.writestr(stem + "/README.txt", README.format(version=version))
+            with open(path, "rb") as f:
+                z.writestr(entry(stem + "/" + name, date, name.endswith((".exe", ".dll"))), f.read())
+        z.writestr(entry(stem + "/README.txt", date), kit_text.readme(top, "zip").replace("\n", "\r\n"))
     os.replace(partial, target)
     print(target)
     return 0

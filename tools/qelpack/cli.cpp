@@ -6,7 +6,8 @@
 const char UsageText[] =
     "usage: qelpack pack SOURCE_DIR OUT_DIR [--url https://host/path[/]] [--mirror https://host/path/]... "
     "[--part-size BYTES] [--force] | qelpack verify RELEASE_INI or MANIFEST PACKAGE (Windows) | qelpack check "
-    "RELEASE_INI or MANIFEST PACKAGE (Linux)";
+    "RELEASE_INI or MANIFEST PACKAGE (Linux) | qelpack picture IN OUT.bmp [--size N] [--accent 0x00BBGGRR] "
+    "[--invert] | qelpack picture --check FILE.bmp";
 
 int ParsePackArguments(const std::vector<std::string>& args, PackRequest* request, std::string* message)
 {

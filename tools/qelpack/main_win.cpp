@@ -1,5 +1,6 @@
 // qelpack on Windows: makes and checks releases for qelfetch.
 //   qelpack pack SOURCE_DIR OUT_DIR [--url https://...] [--mirror https://.../] [--part-size N] [--force]
+//   qelpack picture IN OUT.bmp [--size N] [--accent 0x00BBGGRR] [--invert] | picture --check FILE.bmp
 //   qelpack verify RELEASE_INI | MANIFEST PACKAGE
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 
 #include "tools/qelpack/cli.h"
 #include "tools/qelpack/pack.h"
+#include "tools/qelpack/picture.h"
 #include "tools/qelpack/platform.h"
 #include "tools/qelpack/platform_win.h"
 #include "tools/qelpack/verify.h"
@@ -25,7 +27,9 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) args.push_back(NarrowPath(argv[i]));
     std::string message;
     int code = PackRefused;
-    if (!args.empty() && args[0] == "verify") {
+    if (!args.empty() && args[0] == "picture") {
+        code = RunPicture(args, &message);
+    } else if (!args.empty() && args[0] == "verify") {
         if (args.size() == 3) return VerifyRelease(WidePath(AbsolutePath(args[1])), WidePath(AbsolutePath(args[2])));
         if (args.size() == 2) return VerifyIndex(WidePath(AbsolutePath(args[1])));
         message = UsageText;
