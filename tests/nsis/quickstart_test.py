@@ -161,6 +161,12 @@ def quick_start_blocks():
 PREAMBLE = r'''set -euo pipefail
 # Run as root: sudo is the command itself.
 sudo() { "$@"; }
+# A mirror in the middle of a sync fails one index while the rest is fine: the install that
+# follows says whether the lists at hand were enough.
+apt() {
+  if [ "${1:-}" = update ]; then command apt "$@" || echo "apt update reported errors; going on" >&2
+  else command apt "$@"; fi
+}
 # The background server is stopped whatever happens.
 trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
 '''
