@@ -14,15 +14,6 @@ constexpr char FormatTag[] = "qel-release-1";
 // Totals of a release are not bound by one job's limits; this keeps their sums from wrapping.
 constexpr unsigned long long MaxTotal = 1000000000000000000ull;
 
-std::u16string Wide(const std::string& text)
-{
-    std::u16string out;
-    Utf8ToUtf16(text, &out);
-    return out;
-}
-
-std::u16string Number(unsigned long long value) { return Wide(std::to_string(value)); }
-
 std::string PartSection(size_t number) { return "Part" + std::to_string(number); }
 
 // A part's file: a plain name in the index's folder that Windows stores unchanged.
@@ -47,39 +38,32 @@ std::u16string IndexText(const ReleaseIndex& index)
         unpacked += part.unpacked;
     }
     std::u16string text = u"[Release]\r\n";
-    text += u"Format=" + Wide(FormatTag) + u"\r\n";
+    text += u"Format=" + IniValue(FormatTag) + u"\r\n";
     text += u"Target=windows-x64\r\n";
-    text += u"Parts=" + Number(index.parts.size()) + u"\r\n";
-    text += u"Count=" + Number(count) + u"\r\n";
-    text += u"Size=" + Number(size) + u"\r\n";
-    text += u"UnpackedSize=" + Number(unpacked) + u"\r\n";
-    text += u"Mirrors=" + Number(index.mirrors.size()) + u"\r\n";
+    text += u"Parts=" + IniValue(index.parts.size()) + u"\r\n";
+    text += u"Count=" + IniValue(count) + u"\r\n";
+    text += u"Size=" + IniValue(size) + u"\r\n";
+    text += u"UnpackedSize=" + IniValue(unpacked) + u"\r\n";
+    text += u"Mirrors=" + IniValue(index.mirrors.size()) + u"\r\n";
     for (size_t m = 0; m < index.mirrors.size(); ++m) {
-        text += u"Mirror" + Number(m + 1) + u"=" + Wide(index.mirrors[m]) + u"\r\n";
+        text += u"Mirror" + IniValue(m + 1) + u"=" + IniValue(index.mirrors[m]) + u"\r\n";
     }
     for (size_t p = 0; p < index.parts.size(); ++p) {
         const IndexPart& part = index.parts[p];
-        text += u"\r\n[" + Wide(PartSection(p + 1)) + u"]\r\n";
-        text += u"Manifest=" + Wide(part.manifest) + u"\r\n";
-        text += u"Package=" + Wide(part.package) + u"\r\n";
-        text += u"Count=" + Number(part.count) + u"\r\n";
-        text += u"Size=" + Number(part.size) + u"\r\n";
-        text += u"Sha256=" + Wide(part.sha256) + u"\r\n";
-        text += u"UnpackedSize=" + Number(part.unpacked) + u"\r\n";
+        text += u"\r\n[" + IniValue(PartSection(p + 1)) + u"]\r\n";
+        text += u"Manifest=" + IniValue(part.manifest) + u"\r\n";
+        text += u"Package=" + IniValue(part.package) + u"\r\n";
+        text += u"Count=" + IniValue(part.count) + u"\r\n";
+        text += u"Size=" + IniValue(part.size) + u"\r\n";
+        text += u"Sha256=" + IniValue(part.sha256) + u"\r\n";
+        text += u"UnpackedSize=" + IniValue(part.unpacked) + u"\r\n";
     }
     return text;
 }
 
 std::string IndexBytes(const ReleaseIndex& index)
 {
-    std::u16string text = u"\xFEFF" + IndexText(index);
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
+    return Utf16LeFileBytes(IndexText(index));
 }
 
 bool ReadIndexBytes(const std::string& bytes, ReleaseIndex* index, std::string* error)

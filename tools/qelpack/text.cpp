@@ -110,3 +110,24 @@ std::u16string FoldCase(const std::u16string& text)
     }
     return out;
 }
+
+std::u16string IniValue(const std::string& text)
+{
+    std::u16string out;
+    Utf8ToUtf16(text, &out);
+    return out;
+}
+
+std::u16string IniValue(unsigned long long number) { return IniValue(std::to_string(number)); }
+
+std::string Utf16LeFileBytes(const std::u16string& text)
+{
+    std::u16string marked = u"\xFEFF" + text;
+    std::string bytes;
+    bytes.reserve(marked.size() * 2);
+    for (char16_t unit : marked) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}

@@ -11,6 +11,14 @@ bool Utf8ToUtf16(const std::string& text, std::u16string* out);
 // UTF-8, so the name rules refuse it like any other invalid name.
 std::string Utf16ToUtf8(const std::u16string& text);
 
+// UTF-16 of text already checked to be valid UTF-8 (names, Urls, digests, numbers), for the
+// INI files the packer writes.
+std::u16string IniValue(const std::string& text);
+std::u16string IniValue(unsigned long long number);
+
+// The bytes of an INI file as the packer writes them: UTF-16LE with a byte-order mark.
+std::string Utf16LeFileBytes(const std::u16string& text);
+
 // The text with every byte that is not printable ASCII or part of valid UTF-8 written as \xNN,
 // for messages that must name a file whatever its name holds.
 std::string Printable(const std::string& text);
