@@ -43,7 +43,7 @@ ManifestDPIAware true
 XPStyle on
 BrandingText " "
 ShowInstDetails nevershow
-DirText "选择安装位置：" "安装文件夹" "浏览…"
+DirText "选择安装位置：" "安装文件夹" "浏览(&B)…"
 ; The free-space lines would sit over the waves; the delivery checks the space itself.
 SpaceTexts none
 MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
@@ -72,6 +72,13 @@ Page custom FinishShow
 Function .onInit
   ${QelFiles} "${QEL_BIN}"
   ${QelPictureFile} "band.bmp"
+  ; The same picture drawn for 150 % and 200 %, where they are beside the script.
+  !if /FileExists "band150.bmp"
+    ${QelPictureFile150} "band150.bmp"
+  !endif
+  !if /FileExists "band200.bmp"
+    ${QelPictureFile200} "band200.bmp"
+  !endif
   File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
   StrCpy $Result 0
   ${GetParameters} $0
@@ -119,21 +126,23 @@ Function WelcomeShow
   Pop $Body
   ${NSD_CreateLabel} 0 40u 100% 12u "安装中可随时取消。"
   Pop $Note
-  ${NSD_CreateButton} 0 56u 56u 14u "开始安装"
+  ${NSD_CreateButton} 0 56u 56u 14u "开始安装(&S)"
   Pop $Yes
   ${NSD_OnClick} $Yes WelcomeYes
-  ${NSD_CreateButton} 60u 56u 36u 14u "退出"
+  ${NSD_CreateButton} 60u 56u 36u 14u "退出(&X)"
   Pop $No
   ${NSD_OnClick} $No WelcomeNo
   ${QelSkinPage} $Page
   ${QelSkinButton} $Yes
   ${QelSkinButton} $No
   ${QelSkinPrompt} $Page $Title $Body $Note $Yes $No
-  ; The prompt's buttons lead on; NSIS's own are hidden on this page.
+  ; The prompt's buttons lead on; NSIS's own are hidden on this page. The first one has the
+  ; focus, so Enter starts the install.
   GetDlgItem $0 $HWNDPARENT 1
   ShowWindow $0 ${SW_HIDE}
   GetDlgItem $0 $HWNDPARENT 3
   ShowWindow $0 ${SW_HIDE}
+  SendMessage $HWNDPARENT ${WM_NEXTDLGCTL} $Yes 1
   nsDialogs::Show
   GetDlgItem $0 $HWNDPARENT 1
   ShowWindow $0 ${SW_SHOW}
