@@ -973,10 +973,13 @@ Function QelStylePage
   Push $5
   Push $6
   Push $7
+  Push $8
+  Push $9
   StrCpy $7 $QelIn2
   StrCpy $0 $QelIn
   StrCpy $3 0 ; offset x, dialog units
   StrCpy $4 0 ; offset y
+  StrCpy $8 ${QEL_BAND_DU} ; the page's band width, dialog units
   ${If} $0 != $HWNDPARENT
     ; NSIS made its own pages at the size the page area had before ${QelSkinBegin} widened
     ; it; nsDialogs pages are made at the new size. Either way the page fills the area.
@@ -1001,9 +1004,27 @@ Function QelStylePage
       IntOp $3 $3 / $2
       IntOp $4 $6 * 800
       IntOp $4 $4 / $1
+      ; The page's band ends where the main window's does. Dialog units come in steps of
+      ; more than a pixel, so the width is rounded from the pixels left of the main window's
+      ; band edge, and the page moved sideways by the pixel or so the rounding leaves.
+      System::Call 'kernel32::MulDiv(i ${QEL_BAND_DU}, i r2, i 400) i .r9'
+      IntOp $8 $9 - $5
+      IntOp $8 $8 * 800
+      IntOp $8 $8 + $2
+      IntOp $3 $2 * 2
+      IntOp $8 $8 / $3
+      ${IfThen} $8 < 1 ${|} StrCpy $8 1 ${|}
+      System::Call 'kernel32::MulDiv(i r8, i r2, i 400) i .r3'
+      IntOp $9 $9 - $3
+      ${If} $9 != $5
+        System::Call 'user32::SetWindowPos(p r0, p 0, i r9, i r6, i 0, i 0, i 0x15)'
+        StrCpy $5 $9
+      ${EndIf}
+      IntOp $3 $5 * 400
+      IntOp $3 $3 / $2
     ${EndIf}
   ${EndIf}
-  IntOp $1 ${QEL_BAND_DU} - $3
+  StrCpy $1 $8
   IntOp $2 12 - $3
   ${IfThen} $2 < 0 ${|} StrCpy $2 0 ${|}
   IntOp $5 16 - $4
@@ -1030,6 +1051,8 @@ Function QelStylePage
       Call QelClearBand
     ${EndIf}
   ${EndIf}
+  Pop $9
+  Pop $8
   Pop $7
   Pop $6
   Pop $5

@@ -271,6 +271,8 @@ class Keyboard(unittest.TestCase):
         self.assertIsNotNone(Screen().find([b"".join(table[i] for i in row) for row in rows], main),
                              "the 100 % picture is not drawn at its own size")
 
+        self.assert_page_meets_the_window()
+
         # Alt+S: the folder page, the focus in the folder field; Tab: browse, back, install,
         # cancel and round again; every one of them shows the focus.
         self.press("alt+s")
@@ -302,6 +304,36 @@ class Keyboard(unittest.TestCase):
         self.press("enter")
         self.assertEqual(self.end(), 0)
         self.assertTrue(os.path.exists(os.path.join(self.instdir, "readme.txt")))
+
+    def assert_page_meets_the_window(self):
+        """No seam where the page meets the main window around it: above the page and right of
+        it the window has the page's colour (the textures' grain aside), and the band's edge runs
+        straight on from the window into the page."""
+        screen = Screen()
+        left, top, right, bottom = self.rect("main")
+        page = self.rect("page")
+
+        def mean(xs, ys):
+            pixels = [screen.at(x, y) for x in xs for y in ys]
+            return [sum(p[i] for p in pixels) / len(pixels) for i in range(3)]
+
+        def band_edge(y):
+            x = left
+            while screen.at(x, y)[2] - screen.at(x, y)[0] > 40:  # the band is dark blue
+                x += 1
+            return x
+        edge = band_edge(top + 1)
+        self.assertGreater(edge, page[0], "the band does not reach into the page")
+        self.assertLess(page[1] - top, 40)
+        self.assertLess(right - page[2], 40)
+        inside = mean(range(edge + 20, edge + 120), range(page[1] + 2, page[1] + 12))
+        for name, strip in (("top", mean(range(edge + 20, edge + 120), range(top, page[1]))),
+                            ("right", mean(range(page[2], right), range(page[1] + 2, page[1] + 12)))):
+            for channel in range(3):
+                self.assertLess(abs(strip[channel] - inside[channel]), 1.5,
+                                "the window's %s strip %s against the page's %s" % (name, strip, inside))
+        self.assertEqual([band_edge(y) for y in (top + 1, page[1] - 1, page[1], page[1] + 4)], [edge] * 4,
+                         "the band's edge steps where the page begins")
 
     def progress_page(self):
         """A download the server holds: the progress page stays until the test lets it go."""

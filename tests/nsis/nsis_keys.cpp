@@ -6,7 +6,7 @@
 //                                  letter or digit); each goes to whatever window has the focus
 //   nsis_keys.exe rect ID          prints the screen rectangle "LEFT TOP RIGHT BOTTOM" of the
 //                                  shown control ID below the main window (main: its client
-//                                  area, focus: the focused control)
+//                                  area, page: the page shown, focus: the focused control)
 //   nsis_keys.exe msaa ID          prints the accessible name and value of the shown control ID
 //                                  (focus: the focused control), read through oleacc:
 //                                  "NAME|VALUE" ("-" for none)
@@ -132,6 +132,10 @@ int Rect(HWND main, const wchar_t* which)
     if (wcscmp(which, L"main") == 0) {
         GetClientRect(main, &rect);
         MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    } else if (wcscmp(which, L"page") == 0) {
+        HWND page = InstallerPage(main);
+        if (page == nullptr) return 1;
+        GetWindowRect(page, &rect);
     } else {
         HWND control = ShownControl(main, which);
         if (control == nullptr) return 1;
