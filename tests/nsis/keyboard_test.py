@@ -457,6 +457,30 @@ class Keyboard(unittest.TestCase):
         self.assertEqual(self.end(), 2)
         self.assertEqual(self.logged(), FAILURE)
 
+    def test_high_contrast_at_start_progress_page_works(self):
+        # NSIS's own progress page: the status line shows the delivery's text, the bar is the
+        # delivery's (frozen at 0..100, where NSIS set 0..30000), Esc cancels.
+        if ARGS.target != "x86-unicode":
+            self.skipTest("contrast_start answers for 32-bit programs only")
+        setup, release = self.progress_page()
+        self.start(setup, contrast=True)
+        self.wait_focus("开始安装(&S)", "custom")
+        self.press("enter")
+        self.wait_focus(win(self.instdir), "directory")
+        self.press("enter")
+        deadline = time.monotonic() + 30
+        while self.msaa("1006")[0] != "正在连接下载服务器…" and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(self.msaa("1006"), ("正在连接下载服务器…", "-"))
+        self.assertEqual(self.keys("bar", "1004")[1].split(), ["0", "100", "0"])
+        self.assert_unskinned()
+        self.press("esc")
+        time.sleep(1)
+        with open(release, "wb"):
+            pass
+        self.assertEqual(self.end(), 1)
+        self.assertEqual(self.logged(), "已取消，未开始安装。")
+
     # --- the picture at other DPIs ---------------------------------------------------------------
 
     def picture_at(self, dpi, picture):

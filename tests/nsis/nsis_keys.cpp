@@ -10,6 +10,7 @@
 //   nsis_keys.exe msaa ID          prints the accessible name and value of the shown control ID
 //                                  (focus: the focused control), read through oleacc:
 //                                  "NAME|VALUE" ("-" for none)
+//   nsis_keys.exe bar ID           prints the progress bar ID's range and position: "LOW HIGH POS"
 //   nsis_keys.exe events SECONDS   prints, for SECONDS, each name change the installer announces
 //                                  for a control's client object: "ID TEXT"
 //   nsis_keys.exe windows          prints the installer's shown top-level windows: "CLASS TITLE"
@@ -17,6 +18,7 @@
 // NSIS_PILOT_EXE selects the installer as for nsis_pilot.exe.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <oleacc.h>
 
 #include <cstdio>
@@ -174,6 +176,18 @@ int Msaa(HWND main, const wchar_t* which)
     return 0;
 }
 
+int Bar(HWND main, const wchar_t* which)
+{
+    HWND bar = ShownControl(main, which);
+    if (bar == nullptr) return 1;
+    DWORD_PTR low = 0, high = 0, position = 0;
+    SendMessageTimeoutW(bar, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &low);
+    SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &high);
+    SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+    std::printf("%d %d %d\n", static_cast<int>(low), static_cast<int>(high), static_cast<int>(position));
+    return 0;
+}
+
 void CALLBACK PrintEvent(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD)
 {
     if (window == nullptr || object != OBJID_CLIENT || child != CHILDID_SELF) return;
@@ -240,6 +254,7 @@ int wmain(int argc, wchar_t** argv)
         CoUninitialize();
         return result;
     }
+    if (command == L"bar" && argc == 3) return Bar(main, argv[2]);
     if (command == L"events" && argc == 3) return _wtoi(argv[2]) > 0 ? Events(main, _wtoi(argv[2])) : 2;
     if (command == L"windows" && argc == 2) {
         Listing listing = {};
