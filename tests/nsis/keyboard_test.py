@@ -147,6 +147,7 @@ class Keyboard(unittest.TestCase):
         self.instdir = os.path.join(self.case, "安装")
         self.log = os.path.join(self.case, "install.log")
         self.proc = None
+        self.names = []  # (focused text, (MSAA name, value)) at each Tab stop
 
     def tearDown(self):
         if self.proc is not None and self.proc.poll() is None:
@@ -240,6 +241,7 @@ class Keyboard(unittest.TestCase):
                 time.sleep(0.1)
             time.sleep(0.3)
             stops.append((self.focus()[1], self.rect("focus"), Screen()))
+            self.names.append((stops[-1][0], self.msaa("focus")))
         return stops
 
     def assert_focus_cues(self, stops):
@@ -279,6 +281,13 @@ class Keyboard(unittest.TestCase):
         self.assertEqual([s[0] for s in stops],
                          [win(self.instdir), "浏览(&B)…", "‹ 上一步(&P)", "安装(&I)", "取消(&C)", win(self.instdir)])
         self.assert_focus_cues(stops)
+        # What a screen reader reads at each stop: a button's caption without its "&"; the
+        # folder field's path as its value.
+        for text, (name, value) in self.names:
+            if text == win(self.instdir):
+                self.assertEqual(value, text)
+            else:
+                self.assertEqual((name, value), (text.replace("&", "", 1), "-"))
         # Alt+P back to the welcome page, Enter on to the folder page again.
         self.press("alt+p")
         self.wait_focus("开始安装(&S)", "custom")
