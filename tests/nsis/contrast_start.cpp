@@ -17,6 +17,7 @@
 #include <cwchar>
 #include <string>
 
+#if defined(__i386__)
 namespace {
 
 // stdcall BOOL SystemParametersInfoW(UINT action, UINT value, void* data, UINT update):
@@ -83,6 +84,7 @@ bool Patch(HANDLE process, HMODULE user32)
 }
 
 }  // namespace
+#endif
 
 int wmain(int argc, wchar_t** argv)
 {
