@@ -14,6 +14,7 @@
 #include "skinning/style.h"
 #include "support/dialog_template.h"
 #include "support/import_patch.h"
+#include "support/own_desktop.h"
 #include "support/skin_windows.h"
 
 namespace {
@@ -32,6 +33,9 @@ constexpr COLORREF kFill = RGB(250, 240, 230);
 constexpr COLORREF kBorder = RGB(0, 128, 255);
 constexpr COLORREF kFocusBorder = RGB(255, 64, 0);
 constexpr int kBandDu = 40;
+
+// The tests read what the focused edit frame and buttons look like.
+const auto* const ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop(L"qel-contrast"));
 
 // What qelskin is told about high contrast; every other query goes to the system.
 bool contrastOn = false;

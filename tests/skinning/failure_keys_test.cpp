@@ -12,9 +12,12 @@
 
 #include "skinning/style.h"
 #include "support/dialog_template.h"
+#include "support/own_desktop.h"
 #include "support/skin_windows.h"
 
 namespace {
+
+const auto* const ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop(L"qel-failure-keys"));
 
 std::vector<WPARAM> commands;
 LRESULT CALLBACK RecordCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
