@@ -20,8 +20,11 @@ Unicode true
 !define /ifndef WELCOME_BODY "从服务器下载应用包， 校验后安装。"
 !define /ifndef WELCOME_NOTE "安装中可随时取消。"
 !define /ifndef FINISH_TEXT "示例应用已安装完成。"
-; The band picture: `qelpack picture logo.png band.bmp` makes one from a PNG.
+; The band picture: `qelpack picture logo.png band.bmp` makes one from a PNG; the same picture
+; drawn for 150 % and 200 % (`--size`) is used where those files exist.
 !define /ifndef PICTURE "band.bmp"
+!define /ifndef PICTURE150 "band150.bmp"
+!define /ifndef PICTURE200 "band200.bmp"
 ; Colours (COLORREF 0x00BBGGRR) and the font; the picture's last palette entry should be the
 ; band colour (qelpack picture --accent).
 !define /ifndef QEL_COLOR_BASE 0x00EEF2F4
@@ -61,7 +64,7 @@ ManifestDPIAware true
 XPStyle on
 BrandingText " "
 ShowInstDetails nevershow
-DirText "选择安装位置：" "安装文件夹" "浏览…"
+DirText "选择安装位置：" "安装文件夹" "浏览(&B)…"
 ; The free-space lines would sit over the waves; the delivery checks the space itself.
 SpaceTexts none
 MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
@@ -91,6 +94,12 @@ Page custom FinishShow
 Function .onInit
   ${QelFiles} "${QEL_BIN}"
   ${QelPictureFile} "${PICTURE}"
+  !if /FileExists "${PICTURE150}"
+    ${QelPictureFile150} "${PICTURE150}"
+  !endif
+  !if /FileExists "${PICTURE200}"
+    ${QelPictureFile200} "${PICTURE200}"
+  !endif
   File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
   StrCpy $Result 0
   ${GetParameters} $0
@@ -142,21 +151,23 @@ Function WelcomeShow
   Pop $Body
   ${NSD_CreateLabel} 0 40u 100% 12u "${WELCOME_NOTE}"
   Pop $Note
-  ${NSD_CreateButton} 0 56u 56u 14u "开始安装"
+  ${NSD_CreateButton} 0 56u 56u 14u "开始安装(&S)"
   Pop $Yes
   ${NSD_OnClick} $Yes WelcomeYes
-  ${NSD_CreateButton} 60u 56u 36u 14u "退出"
+  ${NSD_CreateButton} 60u 56u 36u 14u "退出(&X)"
   Pop $No
   ${NSD_OnClick} $No WelcomeNo
   ${QelSkinPage} $Page
   ${QelSkinButton} $Yes
   ${QelSkinButton} $No
   ${QelSkinPrompt} $Page $Title $Body $Note $Yes $No
-  ; The prompt's buttons lead on; NSIS's own are hidden on this page.
+  ; The prompt's buttons lead on; NSIS's own are hidden on this page. The first one has the
+  ; focus, so Enter starts the install.
   GetDlgItem $0 $HWNDPARENT 1
   ShowWindow $0 ${SW_HIDE}
   GetDlgItem $0 $HWNDPARENT 3
   ShowWindow $0 ${SW_HIDE}
+  SendMessage $HWNDPARENT ${WM_NEXTDLGCTL} $Yes 1
   nsDialogs::Show
   GetDlgItem $0 $HWNDPARENT 1
   ShowWindow $0 ${SW_SHOW}

@@ -16,8 +16,10 @@
 ;   ${QelCheckManifestNames} MANIFEST RESULT
 ;                                       "" when every Name is a plain path inside $INSTDIR, else
 ;                                       the first unsafe Name's line
-;   ${QelPictureFile} BMP               .onInit, after ${QelFiles}: carries the band picture (the
+;   ${QelPictureFile} BMP               .onInit, after ${QelFiles}: the band picture for 100 % (the
 ;                                       build stops when qelpack picture --check refuses it)
+;   ${QelPictureFile150} BMP            .onInit, optional: the same picture for 150 % (144 DPI)
+;   ${QelPictureFile200} BMP            .onInit, optional: the same picture for 200 % (192 DPI)
 ;   ${QelFailureText} LINE PACKAGE RESULT
 ;                                       LINE with a plain line above it for the usual failures
 ;                                       (certificate, server, proxy, disk, missing package)
@@ -27,10 +29,17 @@
 ;   ${QelSkinButton} BUTTON             one push button by its window
 ;   ${QelSkinInput} EDIT                a flat edit frame
 ;   ${QelSkinPrompt} PAGE T1 T2 T3 B1 B2  the prompt card on a custom page
-;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, laid out
-;                                       right of the band; sets $QelStatusControl/$QelBarControl
+;   ${QelSkinProgressPage} PAGE         install-files page: details hidden, bar frozen, status
+;                                       line announced, laid out right of the band; sets
+;                                       $QelStatusControl/$QelBarControl
 ;   ${QelSkinFailure} PAGE TEXT         the failure page: a custom page after the progress page
 ;   ${QelSkinEnd}                       .onGUIEnd: font and picture freed, qelskin.dll unloaded
+;
+; High contrast: when it is on as the installer starts, ${QelSkinBegin} and the skin macros leave
+; every window in the system's look; only what carries behaviour is still done (the frozen bar
+; and the status line of the progress page, the failure page's close button and text, the frame
+; that closes the installer on that button). Switched on later, the styled windows give up their
+; colours by themselves (qelskin.dll) and take them back when it goes off.
 ;
 ; Threads: ${QelInstall} runs on the section's thread (it sleeps between polls); every skin
 ; macro runs on the UI thread (.onGUIInit, page show callbacks, .onGUIEnd). ${QelCancel} may be
@@ -98,6 +107,10 @@ Var QelBarControl     ; frozen progress bar for the percentage (0: none)
 Var QelSkinLoaded     ; 1 once qelskin.dll has been called
 Var QelFont
 Var QelPicture
+Var QelPictureScale   ; the loaded picture's size in percent: 100, 150 or 200
+Var QelSkinOff        ; 1 when high contrast was on at ${QelSkinBegin}: nothing is painted
+Var QelMainCard       ; 1 while the main window's background matches a page's prompt card
+Var QelPictureDu      ; width of the picture box in dialog units, for the picture's own size
 Var QelRectL          ; a window's place, from QelChildRect
 Var QelRectT
 Var QelRectR
@@ -124,6 +137,9 @@ Var QelRectB
   StrCpy $QelSkinLoaded 0
   StrCpy $QelFont 0
   StrCpy $QelPicture 0
+  StrCpy $QelPictureScale 100
+  StrCpy $QelSkinOff 0
+  StrCpy $QelMainCard 0
   StrCpy $QelFailure ""
   ${IfThen} $QelStatusControl == "" ${|} StrCpy $QelStatusControl 0 ${|}
   ${IfThen} $QelBarControl == "" ${|} StrCpy $QelBarControl 0 ${|}
@@ -723,18 +739,185 @@ Var QelSkinFault
   ${EndIf}
 !macroend
 
-; ${QelPictureFile} BMP: carries BMP (an 8-bit picture with a 256-entry colour table, on the
-; build machine; `qelpack picture IN OUT.bmp` makes one from a PNG or BMP) in the installer and
-; extracts it for the band. Call it in .onInit after ${QelFiles}. The build stops when the file
+; ${QelPictureFile} BMP, ${QelPictureFile150} BMP, ${QelPictureFile200} BMP: carry the band
+; picture (an 8-bit picture with a 256-entry colour table, on the build machine; `qelpack picture
+; IN OUT.bmp` makes one from a PNG or BMP) drawn for 100 % (96 DPI), 150 % (144 DPI) and 200 %
+; (192 DPI) in the installer, and extract it for the band. Call them in .onInit after
+; ${QelFiles}: ${QelPictureFile} always, the other two when you have those sizes. ${QelSkinBegin}
+; takes the size nearest the window's DPI (the larger of two as near) and draws it at its own
+; size where the DPI is the one it was drawn for, scaled otherwise. The build stops when a file
 ; is missing or is not a picture the skin can use.
-!macro QelPictureFile BMP
+!macro _QelPictureFileAt PERCENT BMP
   !if ! /FileExists "${BMP}"
     !error "qel.nsh: the band picture ${BMP} does not exist"
   !endif
   !insertmacro _QelCheckPicture "${BMP}"
-  File "/oname=$PLUGINSDIR\qelband.bmp" "${BMP}"
+  File "/oname=$PLUGINSDIR\qelband${PERCENT}.bmp" "${BMP}"
+!macroend
+!macro QelPictureFile BMP
+  !insertmacro _QelPictureFileAt 100 "${BMP}"
 !macroend
 !define QelPictureFile "!insertmacro QelPictureFile"
+!macro QelPictureFile150 BMP
+  !insertmacro _QelPictureFileAt 150 "${BMP}"
+!macroend
+!define QelPictureFile150 "!insertmacro QelPictureFile150"
+!macro QelPictureFile200 BMP
+  !insertmacro _QelPictureFileAt 200 "${BMP}"
+!macroend
+!define QelPictureFile200 "!insertmacro QelPictureFile200"
+
+; The window's DPI, or the screen's where the system has no per-window DPI. $QelOut: the DPI.
+Function QelWindowDpi
+  Push $0
+  System::Call 'user32::GetDpiForWindow(p $HWNDPARENT) i .r0'
+  ${If} $0 == "error"
+  ${OrIf} $0 <= 0
+    System::Call 'user32::GetDC(p 0) p .r0'
+    System::Call 'gdi32::GetDeviceCaps(p r0, i 88) i .s'  ; LOGPIXELSX
+    System::Call 'user32::ReleaseDC(p 0, p r0)'
+    Pop $0
+  ${EndIf}
+  StrCpy $QelOut $0
+  Pop $0
+FunctionEnd
+
+; Loads the band picture of the size nearest the window's DPI into $QelPicture, its size in
+; percent into $QelPictureScale. 0 when none was carried.
+Function QelLoadPicture
+  Push $0 ; DPI
+  Push $1 ; percent tried
+  Push $2 ; its distance from the DPI
+  Push $3 ; best distance
+  Call QelWindowDpi
+  StrCpy $0 $QelOut
+  StrCpy $QelPictureScale 0
+  StrCpy $3 -1
+  ${ForEach} $1 100 200 + 50
+    ${If} ${FileExists} "$PLUGINSDIR\qelband$1.bmp"
+      IntOp $2 $1 * 96
+      IntOp $2 $2 / 100
+      IntOp $2 $2 - $0
+      ${IfThen} $2 < 0 ${|} IntOp $2 0 - $2 ${|}
+      ; Sizes are tried from the smallest, so a larger one as near wins.
+      ${If} $3 < 0
+      ${OrIf} $2 <= $3
+        StrCpy $3 $2
+        StrCpy $QelPictureScale $1
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  StrCpy $QelPicture 0
+  ${If} $QelPictureScale != 0
+    System::Call 'user32::LoadImageW(p 0, w "$PLUGINSDIR\qelband$QelPictureScale.bmp", i 0, i 0, i 0, i 0x2010) p .s'
+    Pop $QelPicture
+    ${If} $QelPicture == "error"
+      StrCpy $QelPicture 0
+    ${EndIf}
+  ${EndIf}
+  ${If} $QelPicture == 0
+    StrCpy $QelPictureScale 100
+  ${EndIf}
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelOut: the width in dialog units of the picture box, so that the picture is drawn as many
+; pixels wide as its 100 % size at the window's DPI (its own size when that is the DPI it was
+; drawn for). 66 when there is no picture.
+Function QelPictureWidth
+  Push $0
+  Push $1
+  Push $2
+  StrCpy $QelOut 66
+  ${If} $QelPicture != 0
+    ; BITMAP: bmType, bmWidth, ...; 24 bytes, 32 in a 64-bit installer.
+    IntOp $1 ${NSIS_PTR_SIZE} * 2
+    IntOp $1 $1 + 16
+    System::Alloc 32
+    Pop $0
+    System::Call 'gdi32::GetObjectW(p $QelPicture, i r1, p r0) i .r1'
+    System::Call '*$0(i, i .r2)'
+    System::Free $0
+    ${If} $1 > 0
+    ${AndIf} $2 > 0
+      ; Pixels wanted: the 100 % width scaled to the DPI.
+      IntOp $2 $2 * 100
+      IntOp $2 $2 / $QelPictureScale
+      Call QelWindowDpi
+      System::Call 'kernel32::MulDiv(i r2, i $QelOut, i 96) i .r2'
+      ; Dialog units: MapDialogRect makes x units into MulDiv(x, base, 4) pixels; 400 units
+      ; give 100 times the base unit.
+      System::Call '*(i 400, i 0, i 0, i 0) p .r0'
+      System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r0)'
+      System::Call '*$0(i .r1)'
+      System::Free $0
+      ${If} $1 > 0
+        IntOp $2 $2 * 400
+        IntOp $0 $1 / 2
+        IntOp $2 $2 + $0
+        IntOp $QelOut $2 / $1
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; High contrast as the user has it now. $QelOut: 1 when it is on, else 0.
+Function QelHighContrastOn
+  Push $0
+  Push $1
+  Push $2
+  ; HIGHCONTRASTW: cbSize, dwFlags, lpszDefaultScheme.
+  IntOp $1 ${NSIS_PTR_SIZE} + 8
+  System::Call '*(i r1, i 0, p 0) p .r0'
+  System::Call 'user32::SystemParametersInfoW(i 0x42, i r1, p r0, i 0) i .r2'  ; SPI_GETHIGHCONTRAST
+  System::Call '*$0(i, i .r1)'
+  System::Free $0
+  StrCpy $QelOut 0
+  ${If} $2 != 0
+  ${AndIf} $2 != "error"
+    IntOp $QelOut $1 & 1  ; HCF_HIGHCONTRASTON
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; $QelIn, $QelIn2: two colours (0x00BBGGRR); on the stack: a step from 0 to 255. $QelOut: the
+; colour step/255 of the way from the first to the second, channel by channel (as qelskin
+; blends its own colours).
+Function QelBlendColor
+  Exch $0 ; step
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrCpy $4 0
+  ${ForEach} $1 0 16 + 8
+    IntOp $2 $QelIn >> $1
+    IntOp $2 $2 & 0xFF
+    IntOp $3 $QelIn2 >> $1
+    IntOp $3 $3 & 0xFF
+    IntOp $3 $3 - $2
+    IntOp $3 $3 * $0
+    IntOp $3 $3 / 255
+    IntOp $2 $2 + $3
+    IntOp $2 $2 & 0xFF
+    IntOp $2 $2 << $1
+    IntOp $4 $4 | $2
+  ${Next}
+  StrCpy $QelOut $4
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 
 ; _QelCheckPicture FILE, when the installer is built: stops the build with qelpack's one line when
 ; FILE is not a band picture the skin can use (`qelpack picture --check`), since such a picture
@@ -785,34 +968,44 @@ Var QelSkinFault
 ; ${QelSkinBegin}, in .onGUIInit: loads the band picture, colours the caption, makes the frame
 ; a fixed tool window, makes the font for the window's DPI, skins the main window as a page
 ; (the buttons find their page through their parents) and its buttons 1, 2 and 3, and hides the
-; branding text that NSIS would draw across the foot.
+; branding text that NSIS would draw across the foot. Under high contrast only the frame is
+; changed (the failure page's close button closes it) and every window keeps the system's look.
 !macro QelSkinBegin
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
   StrCpy $QelSkinLoaded 1
   StrCpy $QelSkinFault ""
-  System::Call 'user32::LoadImageW(p 0, w "$PLUGINSDIR\qelband.bmp", i 0, i 0, i 0, i 0x2010) p .s'
-  Pop $QelPicture
-  ${If} $QelPicture == 0
-    StrCpy $QelSkinFault "qel.nsh: the band picture cannot be loaded (QelPictureFile was not called in .onInit)"
+  StrCpy $QelMainCard 0
+  Call QelHighContrastOn
+  StrCpy $QelSkinOff $QelOut
+  ${If} $QelSkinOff == 1
+    System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
+    !insertmacro _QelSkinCheck StyleWindowFrame
+  ${Else}
+    Call QelLoadPicture
+    ${If} $QelPicture == 0
+      StrCpy $QelSkinFault "qel.nsh: the band picture cannot be loaded (QelPictureFile was not called in .onInit)"
+    ${EndIf}
+    Call QelPictureWidth
+    StrCpy $QelPictureDu $QelOut
+    Call QelWidenWindow
+    System::Call '$PLUGINSDIR\qelskin.dll::StyleWindow(p $HWNDPARENT, i ${QEL_COLOR_BAND}, i 0x00FFFFFF) i .s'
+    !insertmacro _QelSkinCheck StyleWindow
+    System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
+    !insertmacro _QelSkinCheck StyleWindowFrame
+    System::Call '$PLUGINSDIR\qelskin.dll::FontForDpi(p $HWNDPARENT, p 0, w "${QEL_FONT_FACE}", i ${QEL_FONT_POINTS}, i 400) p .s'
+    Pop $QelFont
+    ${IfThen} $QelFont == 0 ${|} StrCpy $QelSkinFault "qel.nsh: FontForDpi failed" ${|}
+    !insertmacro QelSkinPage $HWNDPARENT
+    !insertmacro QelSkinButtons $HWNDPARENT "1 2 3"
+    Call QelClearBandOfMainWindow
+    GetDlgItem $QelOut $HWNDPARENT 1028
+    ShowWindow $QelOut ${SW_HIDE}
+    GetDlgItem $QelOut $HWNDPARENT 1256
+    ShowWindow $QelOut ${SW_HIDE}
+    GetDlgItem $QelOut $HWNDPARENT 1035
+    ShowWindow $QelOut ${SW_HIDE}
   ${EndIf}
-  Call QelWidenWindow
-  System::Call '$PLUGINSDIR\qelskin.dll::StyleWindow(p $HWNDPARENT, i ${QEL_COLOR_BAND}, i 0x00FFFFFF) i .s'
-  !insertmacro _QelSkinCheck StyleWindow
-  System::Call '$PLUGINSDIR\qelskin.dll::StyleWindowFrame(p $HWNDPARENT) i .s'
-  !insertmacro _QelSkinCheck StyleWindowFrame
-  System::Call '$PLUGINSDIR\qelskin.dll::FontForDpi(p $HWNDPARENT, p 0, w "${QEL_FONT_FACE}", i ${QEL_FONT_POINTS}, i 400) p .s'
-  Pop $QelFont
-  ${IfThen} $QelFont == 0 ${|} StrCpy $QelSkinFault "qel.nsh: FontForDpi failed" ${|}
-  !insertmacro QelSkinPage $HWNDPARENT
-  !insertmacro QelSkinButtons $HWNDPARENT "1 2 3"
-  Call QelClearBandOfMainWindow
-  GetDlgItem $QelOut $HWNDPARENT 1028
-  ShowWindow $QelOut ${SW_HIDE}
-  GetDlgItem $QelOut $HWNDPARENT 1256
-  ShowWindow $QelOut ${SW_HIDE}
-  GetDlgItem $QelOut $HWNDPARENT 1035
-  ShowWindow $QelOut ${SW_HIDE}
   ${EndIf}
 !macroend
 !define QelSkinBegin "!insertmacro QelSkinBegin"
@@ -918,7 +1111,10 @@ FunctionEnd
 
 ; $QelIn: a page (the main window or a page inside it). The band and the picture box are given
 ; in dialog units of the main window from its left edge; a page inside it gets them shifted by
-; its own offset, so the band lines up across the main window and the page.
+; its own offset, so the band lines up across the main window and the page. The main window's
+; background starts from the prompt card's page colour while $QelMainCard is 1, so that it
+; meets a page showing the card without a seam. $QelIn2: 1 to give the page's children the
+; skin's font and move them off the band too, 0 for the background alone.
 Function QelStylePage
   Push $0
   Push $1
@@ -927,9 +1123,14 @@ Function QelStylePage
   Push $4
   Push $5
   Push $6
+  Push $7
+  Push $8
+  Push $9
+  StrCpy $7 $QelIn2
   StrCpy $0 $QelIn
   StrCpy $3 0 ; offset x, dialog units
   StrCpy $4 0 ; offset y
+  StrCpy $8 ${QEL_BAND_DU} ; the page's band width, dialog units
   ${If} $0 != $HWNDPARENT
     ; NSIS made its own pages at the size the page area had before ${QelSkinBegin} widened
     ; it; nsDialogs pages are made at the new size. Either way the page fills the area.
@@ -954,23 +1155,56 @@ Function QelStylePage
       IntOp $3 $3 / $2
       IntOp $4 $6 * 800
       IntOp $4 $4 / $1
+      ; The page's band ends where the main window's does. Dialog units come in steps of
+      ; more than a pixel, so the width is rounded from the pixels left of the main window's
+      ; band edge, and the page moved sideways by the pixel or so the rounding leaves.
+      System::Call 'kernel32::MulDiv(i ${QEL_BAND_DU}, i r2, i 400) i .r9'
+      IntOp $8 $9 - $5
+      IntOp $8 $8 * 800
+      IntOp $8 $8 + $2
+      IntOp $3 $2 * 2
+      IntOp $8 $8 / $3
+      ${IfThen} $8 < 1 ${|} StrCpy $8 1 ${|}
+      System::Call 'kernel32::MulDiv(i r8, i r2, i 400) i .r3'
+      IntOp $9 $9 - $3
+      ${If} $9 != $5
+        System::Call 'user32::SetWindowPos(p r0, p 0, i r9, i r6, i 0, i 0, i 0x15)'
+        StrCpy $5 $9
+      ${EndIf}
+      IntOp $3 $5 * 400
+      IntOp $3 $3 / $2
     ${EndIf}
   ${EndIf}
-  IntOp $1 ${QEL_BAND_DU} - $3
+  StrCpy $1 $8
   IntOp $2 12 - $3
   ${IfThen} $2 < 0 ${|} StrCpy $2 0 ${|}
   IntOp $5 16 - $4
   ${IfThen} $5 < 0 ${|} StrCpy $5 0 ${|}
-  System::Call '$PLUGINSDIR\qelskin.dll::StylePage(p r0, p $QelPicture, i ${QEL_COLOR_BASE}, i ${QEL_COLOR_BAND}, i ${QEL_COLOR_PICTURE}, i r1, i r2, i r5, i 66, i 66, i 255) i .s'
+  StrCpy $6 ${QEL_COLOR_BASE}
+  ${If} $0 == $HWNDPARENT
+  ${AndIf} $QelMainCard == 1
+    ; What qelskin paints behind a prompt card: 18/255 of the way towards the band colour.
+    StrCpy $QelIn ${QEL_COLOR_BASE}
+    StrCpy $QelIn2 ${QEL_COLOR_BAND}
+    Push 18
+    Call QelBlendColor
+    StrCpy $6 $QelOut
+  ${EndIf}
+  System::Call '$PLUGINSDIR\qelskin.dll::StylePage(p r0, p $QelPicture, i r6, i ${QEL_COLOR_BAND}, i ${QEL_COLOR_PICTURE}, i r1, i r2, i r5, i $QelPictureDu, i 66, i 255) i .s'
   !insertmacro _QelSkinCheck StylePage
-  ${If} $QelFont != 0
-    StrCpy $QelIn $0
-    Call QelApplyFont
+  ${If} $7 == 1
+    ${If} $QelFont != 0
+      StrCpy $QelIn $0
+      Call QelApplyFont
+    ${EndIf}
+    ${If} $0 != $HWNDPARENT
+      StrCpy $QelIn $0
+      Call QelClearBand
+    ${EndIf}
   ${EndIf}
-  ${If} $0 != $HWNDPARENT
-    StrCpy $QelIn $0
-    Call QelClearBand
-  ${EndIf}
+  Pop $9
+  Pop $8
+  Pop $7
   Pop $6
   Pop $5
   Pop $4
@@ -1121,17 +1355,36 @@ FunctionEnd
 !macro QelSkinPage PAGE
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
+  ${AndIf} $QelSkinOff != 1
   StrCpy $QelSkinLoaded 1
-  StrCpy $QelIn ${PAGE}
-  Call QelStylePage
+  Push ${PAGE}
+  Call QelSkinPageOf
   ${EndIf}
 !macroend
 !define QelSkinPage "!insertmacro QelSkinPage"
+
+; Stack in: a page. Skins it; a page shown after one with a prompt card gives the main window
+; its own background back.
+Function QelSkinPageOf
+  Exch $0
+  ${If} $0 != $HWNDPARENT
+  ${AndIf} $QelMainCard == 1
+    StrCpy $QelMainCard 0
+    StrCpy $QelIn $HWNDPARENT
+    StrCpy $QelIn2 0
+    Call QelStylePage
+  ${EndIf}
+  StrCpy $QelIn $0
+  StrCpy $QelIn2 1
+  Call QelStylePage
+  Pop $0
+FunctionEnd
 
 ; ${QelSkinButtons} WINDOW "ID ID ...": flat rounded push buttons (ids separated by spaces).
 !macro QelSkinButtons WINDOW IDS
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
+  ${AndIf} $QelSkinOff != 1
   StrCpy $QelSkinLoaded 1
   Push "${IDS}"
   Push ${WINDOW}
@@ -1174,6 +1427,7 @@ FunctionEnd
 !macro QelSkinButton BUTTON
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
+  ${AndIf} $QelSkinOff != 1
   StrCpy $QelSkinLoaded 1
   Push ${BUTTON}
   Call QelStyleButton
@@ -1181,15 +1435,53 @@ FunctionEnd
 !macroend
 !define QelSkinButton "!insertmacro QelSkinButton"
 
-; Stack in: a button window.
+; Stack in: a button window. A button on the page is filled in the band colour; one that lies
+; on the band (NSIS's Cancel) is filled in a lighter shade of it, so that it still reads as a
+; button there, with a still lighter shade when hot or pressed.
 Function QelStyleButton
   Exch $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
   ${If} $3 == 0
     ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: StyleButton: no such button" ${|}
   ${Else}
+    ; The button's right edge in the main window, against the band's.
+    System::Call '*(i, i, i, i) p .r4'
+    System::Call 'user32::GetWindowRect(p r3, p r4)'
+    System::Call 'user32::MapWindowPoints(p 0, p $HWNDPARENT, p r4, i 2)'
+    System::Call '*$4(i, i, i .r5, i)'
+    System::Free $4
+    System::Call '*(i ${QEL_BAND_DU}, i 0, i 0, i 0) p .r4'
+    System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r4)'
+    System::Call '*$4(i .r6)'
+    System::Free $4
+    ${If} $5 <= $6
+      StrCpy $QelIn ${QEL_COLOR_BAND}
+      StrCpy $QelIn2 0x00FFFFFF
+      Push 56
+      Call QelBlendColor
+      StrCpy $4 $QelOut   ; fill
+      Push 96
+      Call QelBlendColor
+      StrCpy $5 $QelOut   ; hot or pressed
+      Push 24
+      Call QelBlendColor
+      StrCpy $6 $QelOut   ; disabled
+      Push 112
+      Call QelBlendColor
+      StrCpy $7 $QelOut   ; disabled text
+      System::Call '$PLUGINSDIR\qelskin.dll::StyleButton(p r3, i r4, i r5, i 0x00FFFFFF, i r6, i r6, i r7, i 0x0030A0E8, i 1, i 5) i .s'
+    ${Else}
       System::Call '$PLUGINSDIR\qelskin.dll::StyleButton(p r3, i ${QEL_COLOR_BAND}, i 0x00965534, i 0x00FFFFFF, i 0x00C8C8C8, i ${QEL_COLOR_BAND}, i 0x00808080, i 0x0030A0E8, i 1, i 5) i .s'
-      !insertmacro _QelSkinCheck StyleButton
+    ${EndIf}
+    !insertmacro _QelSkinCheck StyleButton
   ${EndIf}
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
   Pop $3
 FunctionEnd
 
@@ -1197,6 +1489,7 @@ FunctionEnd
 !macro QelSkinInput EDIT
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
+  ${AndIf} $QelSkinOff != 1
   StrCpy $QelSkinLoaded 1
   System::Call '$PLUGINSDIR\qelskin.dll::FontLineHeight(p ${EDIT}, p $QelFont) i .s'
   Pop $QelOut
@@ -1208,31 +1501,44 @@ FunctionEnd
 
 ; ${QelSkinPrompt} PAGE TITLE BODY NOTE BUTTON1 BUTTON2: the prompt card on a skinned custom
 ; page; the three texts (1 to 511 characters each) and the two buttons must be its children.
+; The main window around the page takes the page's card-mode background while it shows, so the
+; two meet without a seam.
 !macro QelSkinPrompt PAGE T1 T2 T3 B1 B2
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
+  ${AndIf} $QelSkinOff != 1
   StrCpy $QelSkinLoaded 1
   System::Call '$PLUGINSDIR\qelskin.dll::StylePrompt(p ${PAGE}, p ${T1}, p ${T2}, p ${T3}, p ${B1}, p ${B2}, i 1, i 8) i .s'
   !insertmacro _QelSkinCheck StylePrompt
+  ${If} $QelMainCard != 1
+    StrCpy $QelMainCard 1
+    StrCpy $QelIn $HWNDPARENT
+    StrCpy $QelIn2 0
+    Call QelStylePage
+  ${EndIf}
   ${EndIf}
 !macroend
 !define QelSkinPrompt "!insertmacro QelSkinPrompt"
 
 ; ${QelSkinProgressPage} PAGE, in the install-files page's show callback: skins the page, hides
-; the details list and button for good, freezes the bar for the delivery's percentage, moves the
-; status line and the bar right of the band, and names them for ${QelInstall}: $QelStatusControl
-; and $QelBarControl.
+; the details list and button for good, freezes the bar for the delivery's percentage, makes the
+; status line announce each new text to screen readers, moves the status line and the bar right
+; of the band, and names them for ${QelInstall}: $QelStatusControl and $QelBarControl. Under high
+; contrast the page keeps NSIS's look; the bar and the status line are still set up.
 !macro QelSkinProgressPage PAGE
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
   StrCpy $QelSkinLoaded 1
-  !insertmacro QelSkinPage ${PAGE}
-  System::Call '$PLUGINSDIR\qelskin.dll::HideProgressDetails(p ${PAGE}) i .s'
-  !insertmacro _QelSkinCheck HideProgressDetails
   GetDlgItem $QelBarControl ${PAGE} 1004
   GetDlgItem $QelStatusControl ${PAGE} 1006
   System::Call '$PLUGINSDIR\qelskin.dll::StylePreviewProgress(p $QelBarControl) i .s'
   !insertmacro _QelSkinCheck StylePreviewProgress
+  System::Call '$PLUGINSDIR\qelskin.dll::StyleStatusLine(p $QelStatusControl) i .s'
+  !insertmacro _QelSkinCheck StyleStatusLine
+  ${If} $QelSkinOff != 1
+  !insertmacro QelSkinPage ${PAGE}
+  System::Call '$PLUGINSDIR\qelskin.dll::HideProgressDetails(p ${PAGE}) i .s'
+  !insertmacro _QelSkinCheck HideProgressDetails
   Push ${PAGE}
   Call QelLayoutProgress
   ; NSIS's icon (a static with SS_ICON) would sit on the band.
@@ -1248,6 +1554,7 @@ FunctionEnd
     ${EndIf}
     Pop $QelIn
   ${Loop}
+  ${EndIf}
   ${EndIf}
 !macroend
 !define QelSkinProgressPage "!insertmacro QelSkinProgressPage"
@@ -1289,7 +1596,10 @@ FunctionEnd
 ; from nsDialogs::Create) that comes after the progress page: NSIS's buttons hidden for good, one
 ; close button in the place of Next (the frame closes the installer on it), and the failure
 ; text right of the band on PAGE. NSIS runs .onInstFailed only when a failed install is being
-; closed, too late for this page.
+; closed, too late for this page. The close button has the focus and is the default button
+; (Enter closes), Esc closes too (NSIS's hidden Cancel is enabled for it), and the text box is
+; labelled with the failure text for screen readers (a hidden static just before it). Under high
+; contrast the button and the text keep the system's look and NSIS's font.
 !macro QelSkinFailure PAGE TEXT
   ${IfNot} ${Silent}
   ${AndIf} $HWNDPARENT != 0
@@ -1311,11 +1621,19 @@ Function QelStyleFailure
   Push $5
   Push $6
   Push $7
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p $QelFont) p .r2'
+  Push $8
+  Push $9
+  StrCpy $8 $QelFont
+  ${If} $8 == 0
+    SendMessage $HWNDPARENT ${WM_GETFONT} 0 0 $8
+  ${EndIf}
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureClose(p $HWNDPARENT, p r8) p .r2'
   ${If} $2 == 0
   ${OrIf} $2 == "error"
     ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureClose failed" ${|}
+    StrCpy $9 0
   ${Else}
+    StrCpy $9 $2
     ; Where Next was: the foot of the main window, clear of the page.
     GetDlgItem $3 $HWNDPARENT 1
     System::Call '*(i, i, i, i) p .r7'
@@ -1326,16 +1644,23 @@ Function QelStyleFailure
     IntOp $5 $5 - $3
     IntOp $6 $6 - $4
     System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r5, i r6, i 0x14)'
-    Push $2
-    Call QelStyleButton
+    ${If} $QelSkinOff != 1
+      Push $2
+      Call QelStyleButton
+    ${EndIf}
   ${EndIf}
-  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p r0, p $QelFont, w r1) p .r2'
+  ; An edit box is named by the static created just before it.
+  System::Call 'user32::CreateWindowExW(i 0, w "STATIC", w r1, i 0x40000080, i 0, i 0, i 0, i 0, p r0, p 0, p 0, p 0) p .r2'
+  System::Call '$PLUGINSDIR\qelskin.dll::CreateFailureText(p r0, p r8, w r1) p .r2'
   ${If} $2 == 0
   ${OrIf} $2 == "error"
     ${IfThen} $QelSkinFault == "" ${|} StrCpy $QelSkinFault "qel.nsh: CreateFailureText failed" ${|}
   ${Else}
-    ; Right of the band, 40 dialog units down, 60 high, 10 short of the page's right edge.
-    System::Call '*(i ${QEL_BAND_DU}, i 40, i 10, i 60) p .r7'
+    ; Right of the band (at the page's margin under high contrast), 40 dialog units down, 60
+    ; high, 10 short of the page's right edge.
+    StrCpy $3 ${QEL_BAND_DU}
+    ${IfThen} $QelSkinOff == 1 ${|} StrCpy $3 0 ${|}
+    System::Call '*(i r3, i 40, i 10, i 60) p .r7'
     System::Call 'user32::MapDialogRect(p $HWNDPARENT, p r7)'
     System::Call '*$7(i .r3, i .r4, i .r5, i .r6)'
     System::Free $7
@@ -1348,6 +1673,14 @@ Function QelStyleFailure
     IntOp $1 $1 - $5
     System::Call 'user32::SetWindowPos(p r2, p 0, i r3, i r4, i r1, i r6, i 0x14)'
   ${EndIf}
+  ${If} $9 != 0
+    SendMessage $HWNDPARENT 0x401 0x7111 0  ; DM_SETDEFID
+    SendMessage $HWNDPARENT ${WM_NEXTDLGCTL} $9 1
+    GetDlgItem $3 $HWNDPARENT 2
+    EnableWindow $3 1
+  ${EndIf}
+  Pop $9
+  Pop $8
   Pop $7
   Pop $6
   Pop $5

@@ -2,6 +2,7 @@
 // through the custom-draw notification the button sends its parent.
 #include "skinning/button.h"
 
+#include "skinning/contrast.h"
 #include "skinning/gdi.h"
 #include "skinning/module_hold.h"
 #include "skinning/own_thread.h"
@@ -120,11 +121,16 @@ LRESULT CALLBACK ContainerSubclassProc(HWND window, UINT message, WPARAM wParam,
                                        UINT_PTR id, DWORD_PTR)
 {
     SubclassCall call;
+    if (IsContrastChange(message, wParam)) RepaintForContrast(window);
     switch (message) {
     case WM_ERASEBKGND:
     case WM_PRINTCLIENT: {
-        // A skinned page paints itself; any other container shows the page behind it.
-        if (SkinOfPage(window) == nullptr && PaintPageBehind(window, reinterpret_cast<HDC>(wParam))) return 1;
+        // A skinned page paints itself; any other container shows the page behind it, except
+        // under high contrast, when the container erases itself as it always did.
+        if (SkinOfPage(window) == nullptr && !HighContrastOn() &&
+            PaintPageBehind(window, reinterpret_cast<HDC>(wParam))) {
+            return 1;
+        }
         break;
     }
     case WM_NOTIFY: {
@@ -134,6 +140,8 @@ LRESULT CALLBACK ContainerSubclassProc(HWND window, UINT message, WPARAM wParam,
         if (draw->dwDrawStage != CDDS_PREPAINT && draw->dwDrawStage != CDDS_PREERASE) break;
         const ButtonColors* colors = ColorsOfButton(header->hwndFrom);
         if (colors == nullptr) break;
+        // Under high contrast the button draws itself, in system colours.
+        if (HighContrastOn()) break;
         DrawButton(header->hwndFrom, draw, colors);
         return CDRF_SKIPDEFAULT;
     }

@@ -2,6 +2,9 @@
 // place, and a read-only, wrapping text box for the failure text.
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include "skinning/module_hold.h"
 #include "skinning/own_thread.h"
 #include "skinning/stay_hidden.h"
 #include "skinning/style.h"
@@ -18,6 +21,26 @@ constexpr DWORD kTextStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_VSCROL
 int PlaceInPixels(HWND dialog, RECT* place)
 {
     return MapDialogRect(GetAncestor(dialog, GA_ROOT), place) ? 1 : 0;
+}
+
+// The failure text box is a multi-line edit, and a multi-line edit asks the dialog manager for
+// every key, Tab, Enter and Esc included: a keyboard user who tabbed into it could not leave it,
+// nor close the page. The box reads, it is not written in; those keys go back to the dialog
+// (next control, default button, cancel), the box keeps the arrows and page keys for scrolling.
+LRESULT CALLBACK FailureTextSubclassProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR)
+{
+    SubclassCall call;
+    switch (message) {
+    case WM_GETDLGCODE: {
+        return DefSubclassProc(box, message, wParam, lParam) & ~static_cast<LRESULT>(DLGC_WANTALLKEYS);
+    }
+    case WM_NCDESTROY: {
+        RemoveWindowSubclass(box, FailureTextSubclassProc, id);
+        return FinishSubclass(box, message, wParam, lParam);
+    }
+    }
+    return DefSubclassProc(box, message, wParam, lParam);
 }
 
 }  // namespace
@@ -60,6 +83,8 @@ extern "C" HWND WINAPI CreateFailureText(HWND dialog, HFONT font, const wchar_t*
     if (box == nullptr) return nullptr;
     SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SendMessageW(box, EM_SETSEL, 0, 0);
+    // Without it the box still shows its text; only the keys would stay in it.
+    InstallSubclass(box, FailureTextSubclassProc, 0);
 
     // The scroll bar stays only when the wrapped text is taller than the box.
     const LONGLONG lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
+#include "skinning/contrast.h"
 #include "skinning/module_hold.h"
 #include "skinning/own_thread.h"
 #include "skinning/style.h"
@@ -37,6 +38,7 @@ LRESULT CALLBACK FrameSubclassProc(HWND window, UINT message, WPARAM wParam, LPA
                                    UINT_PTR id, DWORD_PTR)
 {
     SubclassCall call;
+    if (IsContrastChange(message, wParam)) RepaintForContrast(window);
     switch (message) {
     case WM_SETTEXT: {
         // Whatever the host sets, the caption stays empty.

@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include "skinning/contrast.h"
 #include "skinning/gdi.h"
 #include "skinning/module_hold.h"
 #include "skinning/own_thread.h"
@@ -41,18 +42,34 @@ void PlaceTextArea(HWND edit, const InputFrame& frame, RECT* rect)
     InflateRect(rect, -horizontal, -vertical);
 }
 
+// The frame's colours under high contrast: the dialog's face around the frame, the window colour
+// inside it, a border in the window text colour, and with focus one twice as wide in the
+// highlight colour, so that focus shows by more than a change of colour.
+InputFrame SystemColouredFrame(const InputFrame& frame)
+{
+    InputFrame system = frame;
+    system.outer = GetSysColor(COLOR_BTNFACE);
+    system.fill = GetSysColor(COLOR_WINDOW);
+    system.border = GetSysColor(COLOR_WINDOWTEXT);
+    system.focusBorder = GetSysColor(COLOR_HIGHLIGHT);
+    return system;
+}
+
 // Paints the whole non-client area: outer colour everywhere, then the rounded frame in the fill
 // colour with a border in the focus-dependent colour. The client rectangle is clipped away.
-void PaintInputFrame(HWND edit, const InputFrame& frame)
+void PaintInputFrame(HWND edit, const InputFrame& hostFrame)
 {
+    const bool contrast = HighContrastOn();
+    const InputFrame frame = contrast ? SystemColouredFrame(hostFrame) : hostFrame;
+    const bool focused = GetFocus() == edit;
     const int dpi = static_cast<int>(GetDpiForWindow(edit));
     int penWidth = MulDiv(1, dpi, 96);
     if (penWidth < 1) penWidth = 1;
+    if (contrast && focused) penWidth *= 2;
     const int half = penWidth / 2;
     const int radius = ScaledRadius(frame.radius, static_cast<UINT>(dpi));
 
-    UniquePen pen(CreatePen(PS_SOLID, penWidth,
-                            GetFocus() == edit ? frame.focusBorder : frame.border));
+    UniquePen pen(CreatePen(PS_SOLID, penWidth, focused ? frame.focusBorder : frame.border));
     WindowDc dc(edit, GetWindowDC(edit));
     if (!dc || !pen) return;
 

@@ -34,25 +34,52 @@ HMODULE ThisModule()
     return module;
 }
 
+// One batch of module references given back at the end of a subclass procedure.
+struct Release {
+    HMODULE module;
+    LONG count;               // references to give back, at least 1
+    volatile LONG handedOver; // 1 once the submitting thread's call to the pool has returned
+};
+
 // Runs on a thread-pool thread. The pool calls FreeLibrary only after this callback has
-// returned, so this thread never returns into code that the release unmapped.
-void CALLBACK ReleaseWhenReturned(PTP_CALLBACK_INSTANCE instance, void* module)
+// returned, so this thread never returns into code that the release unmapped. The batch's last
+// reference may be the module's last, and the thread that submitted the batch is in this
+// module until its call to the pool has returned and it has run the few instructions back out
+// of the subclass procedure: the callback waits for that call to return and yields once more
+// before it lets go, so that the unload does not overtake that thread.
+void CALLBACK ReleaseWhenReturned(PTP_CALLBACK_INSTANCE instance, void* context)
 {
-    FreeLibraryWhenCallbackReturns(instance, static_cast<HMODULE>(module));
+    auto* release = static_cast<Release*>(context);
+    while (InterlockedCompareExchange(&release->handedOver, 0, 0) == 0) SwitchToThread();
+    SwitchToThread();
+    const HMODULE module = release->module;
+    // This callback holds one of the batch's references until it returns: none of these is the
+    // module's last.
+    for (LONG i = 1; i < release->count; ++i) FreeLibrary(module);
+    HeapFree(GetProcessHeap(), 0, release);
+    FreeLibraryWhenCallbackReturns(instance, module);
 }
 
 // Gives back references from the end of a subclass procedure. FreeLibrary on this thread could
 // drop the last reference and unmap the code it would have to return through. The thread pool
-// drops them instead, each after its callback has returned; all this thread has left to run in
-// the module then is the return path of the procedure, while the unload cannot begin before the
-// pool has woken a thread, run the callback and taken the loader lock. When the pool cannot take
-// the work the reference is kept: the library stays loaded, which is safe, instead of being
-// unloaded under running code.
+// drops them instead, after the callback has returned. When the pool cannot take the work (or
+// the batch cannot be recorded) the references are kept: the library stays loaded, which is
+// safe, instead of being unloaded under running code.
 void ReleaseLater(LONG count)
 {
     HMODULE module = ThisModule();
-    if (module == nullptr) return;
-    for (LONG i = 0; i < count; ++i) TrySubmitThreadpoolCallback(ReleaseWhenReturned, module, nullptr);
+    if (module == nullptr || count <= 0) return;
+    // From the process heap: the module's LocalAlloc blocks are its windows' records.
+    auto* release = static_cast<Release*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Release)));
+    if (release == nullptr) return;
+    release->module = module;
+    release->count = count;
+    if (!TrySubmitThreadpoolCallback(ReleaseWhenReturned, release, nullptr)) {
+        HeapFree(GetProcessHeap(), 0, release);
+        return;
+    }
+    // From here on the callback owns the record and may free it at once.
+    InterlockedExchange(&release->handedOver, 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "skinning/contrast.h"
 #include "skinning/module_hold.h"
 #include "skinning/own_thread.h"
 #include "skinning/page_skin.h"
@@ -127,6 +128,12 @@ LRESULT CALLBACK PageSubclassProc(HWND page, UINT message, WPARAM wParam, LPARAM
 {
     SubclassCall call;
     PageSkin* skin = reinterpret_cast<PageSkin*>(data);
+    if (IsContrastChange(message, wParam)) RepaintForContrast(page);
+    // Under high contrast the page is the host's again: its own background, its statics'
+    // colours, the system's look.
+    const bool painting = message == WM_PAINT || message == WM_ERASEBKGND || message == WM_PRINTCLIENT ||
+                          message == WM_CTLCOLORSTATIC;
+    if (painting && HighContrastOn()) return DefSubclassProc(page, message, wParam, lParam);
     switch (message) {
     case WM_PAINT: {
         PAINTSTRUCT paint;

@@ -53,6 +53,11 @@ int WINAPI StylePreviewProgress(HWND bar);
 /* Hides the progress page's details list (1016) and show-details button (1027) for good. 1 or 0. */
 int WINAPI HideProgressDetails(HWND page);
 
+/* Makes a window a status line: every new text is announced to assistive technology as a change
+   of its accessible name (EVENT_OBJECT_NAMECHANGE); a text equal to the one shown is neither set
+   again nor announced. Nonzero or 0. */
+int WINAPI StyleStatusLine(HWND status);
+
 /* Hides the host's buttons 1, 2 and 3 for good and adds the single close button "关闭"
    (FAILURE_CLOSE_ID). Returns the button or null. */
 HWND WINAPI CreateFailureClose(HWND dialog, HFONT font);

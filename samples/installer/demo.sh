@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
 # ./qel demo: the example NSIS installer end to end, under Xvfb.
-#   demo.sh BUILD_DIR TEST_BUILD_DIR
+#   demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]
 #   1. the sample release with a Url on the local HTTPS test server (trickled, so the download
 #      can be watched) and a broken one (one byte of the package changed);
 #   2. the good installer through its pages: welcome, folder, progress while downloading,
 #      finish; the broken one to its failure page. nsis_pilot.exe (tests/nsis) presses the
 #      buttons from outside, as a user would.
-# Screenshots: TEST_BUILD_DIR/demo/*.png. Exits 0 when the good run installed (exit 0) and the
-# broken one ended on the failure page (exit 2), with nothing left behind.
+# Screenshots: TEST_BUILD_DIR/demo/*.png, or with --dpi N (96, 120, 144, 192, ...) the installer
+# runs at N DPI and they go to TEST_BUILD_DIR/demo-N/. Exits 0 when the good run installed
+# (exit 0) and the broken one ended on the failure page (exit 2), with nothing left behind.
 set -euo pipefail
-build=${1:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR}
-testbuild=${2:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR}
+build=${1:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
+testbuild=${2:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
+shift 2
+dpi=96
+if [ $# -gt 0 ]; then
+  [ "$1" = --dpi ] && [ $# = 2 ] && [[ $2 =~ ^[0-9]+$ ]] && [ "$2" -ge 72 ] && [ "$2" -le 480 ] \
+    || { echo "qel: demo: usage: ./qel demo [--dpi N], N from 72 to 480" >&2; exit 2; }
+  dpi=$2
+fi
 top=$(cd "$(dirname "$0")/../.." && pwd)
 demo=$testbuild/demo
+[ "$dpi" = 96 ] || demo=$testbuild/demo-$dpi
+# The screen grows with the DPI, so the window fits.
+screen="$((800 * dpi / 96))x$((600 * dpi / 96))x24"
 . "$top/cmake/wine-env.sh"
 target=x86-unicode
 [ "${QEL_WINE_ARCH:-win32}" = win64 ] && target=amd64-unicode
@@ -25,6 +36,11 @@ server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
+  # The X11 prefix is left at 96 DPI for ./qel shot.
+  if [ "$dpi" != 96 ]; then
+    xvfb-run -a bash -c 'WINEPREFIX="$1/wine-x11" "$QEL_WINE" reg add "HKCU\Control Panel\Desktop" /v LogPixels /t REG_DWORD /d 96 /f \
+      </dev/null >/dev/null 2>&1; WINEPREFIX="$1/wine-x11" wineserver -k 2>/dev/null' _ "$testbuild" 2>&1 | grep -v '^X connection to' || true
+  fi
   rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh" \
     "$demo/pilot.out" "$demo/good-setup.out" "$demo/broken-setup.out"
 }
@@ -107,6 +123,10 @@ INNER
 
 WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
 xvfb-run -a bash "$top/tests/bed/x11-prefix.sh" "$testbuild" 2>&1 | grep -v '^X connection to' || true
+# The DPI is read when a program starts: set it before the installers run.
+xvfb-run -a bash -c 'WINEPREFIX="$1/wine-x11" "$QEL_WINE" reg add "HKCU\Control Panel\Desktop" /v LogPixels /t REG_DWORD /d "$2" /f \
+  </dev/null >/dev/null 2>&1' _ "$testbuild" "$dpi" 2>&1 | grep -v '^X connection to' || true
+say "at $dpi DPI, screenshots into ${demo#"$testbuild"/}/"
 status=0
 for name in good broken; do
   say "run: the $name release"
@@ -114,7 +134,7 @@ for name in good broken; do
   # services keep it alive) would still talk to that session's display, now gone.
   WINEPREFIX="$testbuild/wine-x11" wineserver -k 2>/dev/null || true
   WINEPREFIX="$testbuild/wine-x11" wineserver -w 2>/dev/null || true
-  xvfb-run -a -s "-screen 0 800x600x24" bash "$demo/run.sh" "$testbuild" "$demo" "$name" 2>&1 \
+  xvfb-run -a -s "-screen 0 $screen" bash "$demo/run.sh" "$testbuild" "$demo" "$name" 2>&1 \
     | grep -v '^X connection to' || true
   code=$(cat "$demo/$name.code" 2>/dev/null || echo none)
   rm -f "$demo/$name.code"

@@ -31,6 +31,6 @@ check() {
 }
 check "$1" "PayloadStart PayloadPoll PayloadCancel PayloadClose" "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL CABINET.DLL" \
   "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL"
-check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindowFrame StylePreviewProgress HideProgressDetails CreateFailureClose CreateFailureText FontForDpi FontLineHeight" \
+check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindowFrame StylePreviewProgress HideProgressDetails StyleStatusLine CreateFailureClose CreateFailureText FontForDpi FontLineHeight" \
   "USER32.DLL GDI32.DLL COMCTL32.DLL DWMAPI.DLL KERNEL32.DLL"
 exit $fail

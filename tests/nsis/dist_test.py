@@ -33,7 +33,7 @@ class Dist(unittest.TestCase):
             self.assertEqual(names, sorted(stem + "/" + n for n in [
                 "README.txt", "bin/qelfetch.dll", "bin/qelskin.dll", "bin/qelpack.exe", "include/payload.h",
                 "include/style.h", "lib/qelfetch.dll.a", "lib/qelskin.dll.a", "nsis/qel.nsh", "nsis/example.nsi",
-                "nsis/band.bmp", "reference.md"]))
+                "nsis/band.bmp", "nsis/band150.bmp", "nsis/band200.bmp", "reference.md"]))
             unpacked = os.path.join(self.dir, "empty")
             os.makedirs(unpacked)
             z.extractall(unpacked)

@@ -110,6 +110,8 @@ class DebPackage(unittest.TestCase):
             "./usr/share/qel/bin/qelskin.dll": "-rw-r--r--",
             "./usr/share/qel/example/example.nsi": "-rw-r--r--",
             "./usr/share/qel/example/band.bmp": "-rw-r--r--",
+            "./usr/share/qel/example/band150.bmp": "-rw-r--r--",
+            "./usr/share/qel/example/band200.bmp": "-rw-r--r--",
             "./usr/share/doc/qel-kit/README": "-rw-r--r--",
             "./usr/share/doc/qel-kit/reference.md": "-rw-r--r--",
             "./usr/share/doc/qel-kit/copyright": "-rw-r--r--",

@@ -224,22 +224,28 @@ TEST(FailurePage, SubclassesRemovedAndNoGdiObjectsLeftOverManyPages)
     ASSERT_TRUE(subclasses.Active());
     HFONT font = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
                              L"Tahoma");
-    std::vector<HWND> hostButtons;
+    std::vector<HWND> hostButtons, textBoxes;
     auto page = [&] {
         TestDialog dialog(HostPage(), false);
         ASSERT_NE(CreateFailureClose(dialog.Get(), font), nullptr);
-        ASSERT_NE(CreateFailureText(dialog.Get(), font, Lines(12).c_str()), nullptr);
+        HWND text = CreateFailureText(dialog.Get(), font, Lines(12).c_str());
+        ASSERT_NE(text, nullptr);
         PumpMessages();
         for (int id : {1, 2, 3}) hostButtons.push_back(dialog.Item(id));
+        textBoxes.push_back(text);
     };
     for (int i = 0; i < 5; ++i) page();  // warm-up of Wine's DC cache and the classes
     const long before = LiveGdiObjects();
     ASSERT_GE(before, 0) << "GDI handle table not readable";
     for (int i = 0; i < 500; ++i) page();
     EXPECT_EQ(LiveGdiObjects(), before);
-    EXPECT_EQ(subclasses.Installed().size(), 3u * 505);
-    for (HWND button : hostButtons) {
-        ASSERT_TRUE(subclasses.AllRemovedFrom(button));
+    // The three hidden host buttons and the text box's keys.
+    EXPECT_EQ(subclasses.Installed().size(), 4u * 505);
+    for (HWND window : hostButtons) {
+        ASSERT_TRUE(subclasses.AllRemovedFrom(window));
+    }
+    for (HWND window : textBoxes) {
+        ASSERT_TRUE(subclasses.AllRemovedFrom(window));
     }
     EXPECT_EQ(GetObjectType(font), static_cast<DWORD>(OBJ_FONT));  // the host's font stays
     DeleteObject(font);

@@ -12,11 +12,15 @@
 
 #include "skinning/style.h"
 #include "support/dialog_template.h"
+#include "support/own_desktop.h"
 #include "support/skin_windows.h"
 
 using namespace skintest;
 
 namespace {
+
+// Frames are painted by whether the field has the focus.
+const auto* const ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop(L"qel-host-mistakes"));
 
 constexpr COLORREF kBase = RGB(0xF4, 0xF0, 0xE8);
 constexpr COLORREF kBand = RGB(0x20, 0x40, 0x80);
@@ -28,6 +32,7 @@ class ForeignPage {
 public:
     ForeignPage()
     {
+        desktop_ = GetThreadDesktop(GetCurrentThreadId());
         ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = CreateThread(nullptr, 0, &ForeignPage::Run, this, 0, nullptr);
@@ -48,6 +53,7 @@ private:
     static DWORD WINAPI Run(void* self)
     {
         auto* me = static_cast<ForeignPage*>(self);
+        SetThreadDesktop(me->desktop_);  // the test's own desktop, where its windows are
         me->page = CreateDialogFromTemplate(
             nullptr, WS_POPUP | WS_VISIBLE, 300, 180,
             {{L"STATIC", L"One", SS_LEFT, 120, 10, 60, 8, 10},
@@ -69,6 +75,7 @@ private:
         return 0;
     }
     HANDLE ready_ = nullptr, done_ = nullptr, thread_ = nullptr;
+    HDESK desktop_ = nullptr;
 };
 
 // What a call could change on a window, read through messages any thread may send.

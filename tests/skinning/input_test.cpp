@@ -4,11 +4,15 @@
 
 #include "skinning/style.h"
 #include "support/dialog_template.h"
+#include "support/own_desktop.h"
 #include "support/gdi_census.h"
 #include "support/skin_records.h"
 #include "support/skin_windows.h"
 
 namespace {
+
+// Frames are painted by whether the field has the focus.
+const auto* const ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop(L"qel-input"));
 
 using skintest::ToPixel;
 

@@ -29,6 +29,7 @@ struct Skin {
     decltype(&StyleWindowFrame) styleWindowFrame = nullptr;
     decltype(&StylePreviewProgress) stylePreviewProgress = nullptr;
     decltype(&HideProgressDetails) hideProgressDetails = nullptr;
+    decltype(&StyleStatusLine) styleStatusLine = nullptr;
     decltype(&CreateFailureClose) createFailureClose = nullptr;
     decltype(&CreateFailureText) createFailureText = nullptr;
 };
@@ -51,6 +52,7 @@ Skin LoadSkin()
     Find(s.module, "StyleWindowFrame", &s.styleWindowFrame);
     Find(s.module, "StylePreviewProgress", &s.stylePreviewProgress);
     Find(s.module, "HideProgressDetails", &s.hideProgressDetails);
+    Find(s.module, "StyleStatusLine", &s.styleStatusLine);
     Find(s.module, "CreateFailureClose", &s.createFailureClose);
     Find(s.module, "CreateFailureText", &s.createFailureText);
     return s;
@@ -60,7 +62,7 @@ bool Complete(const Skin& s)
 {
     return s.module && s.stylePage && s.stylePrompt && s.styleButton && s.styleInput &&
            s.styleWindowFrame && s.stylePreviewProgress && s.hideProgressDetails &&
-           s.createFailureClose && s.createFailureText;
+           s.styleStatusLine && s.createFailureClose && s.createFailureText;
 }
 
 void Pump()
@@ -110,7 +112,8 @@ Host MakeHost()
          {L"EDIT", L"text", WS_BORDER | ES_AUTOHSCROLL, 120, 60, 100, 14, 15},
          {L"msctls_progress32", L"", 0, 120, 80, 100, 10, 16},
          {L"BUTTON", L"Details", BS_PUSHBUTTON, 120, 100, 40, 14, 1027},
-         {L"LISTBOX", L"", 0, 120, 120, 100, 30, 1016}});
+         {L"LISTBOX", L"", 0, 120, 120, 100, 30, 1016},
+         {L"STATIC", L"status", SS_LEFT, 120, 155, 100, 8, 1006}});
     h.group = CreateDialogFromTemplate(h.page, WS_CHILD | WS_VISIBLE, 60, 30,
                                        {{L"BUTTON", L"Inner", BS_PUSHBUTTON, 5, 5, 40, 14, 20}});
     h.bitmap = MakeIndexedBitmap(16, 16, 200, std::vector<COLORREF>(256, RGB(9, 9, 9)));
@@ -131,6 +134,7 @@ void StyleEverything(const Skin& s, const Host& h)
     ASSERT_NE(s.styleInput(GetDlgItem(h.page, 15), 1, 2, 3, 4, 4, 13), 0);
     ASSERT_NE(s.stylePreviewProgress(GetDlgItem(h.page, 16)), 0);
     ASSERT_EQ(s.hideProgressDetails(h.page), 1);
+    ASSERT_NE(s.styleStatusLine(GetDlgItem(h.page, 1006)), 0);
     ASSERT_NE(s.styleWindowFrame(h.main), 0);
     ASSERT_NE(s.createFailureClose(h.main, h.font), nullptr);
     ASSERT_NE(s.createFailureText(h.main, h.font, L"failed"), nullptr);
@@ -156,6 +160,7 @@ void Exercise(const Host& h)
     SendMessageW(bar, PBM_SETPOS, 40, 0);
     SendMessageW(bar, WM_PREVIEW_SETPOS, 30, 0);
     EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 30) << "the frozen bar's subclass answered";
+    for (const wchar_t* status : {L"one", L"one", L"two"}) SetWindowTextW(GetDlgItem(h.page, 1006), status);
     ShowWindow(GetDlgItem(h.page, 1027), SW_SHOW);
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(h.page, 1027)));
     ShowWindow(GetDlgItem(h.main, 1), SW_SHOW);
@@ -212,6 +217,7 @@ TEST_F(Unload, RestylingTakesNoFurtherReference)
     ASSERT_NE(s.styleInput(GetDlgItem(h.page, 15), 1, 2, 3, 4, 4, 13), 0);
     ASSERT_EQ(s.stylePreviewProgress(GetDlgItem(h.page, 16)), 0);
     ASSERT_EQ(s.hideProgressDetails(h.page), 1);
+    ASSERT_NE(s.styleStatusLine(GetDlgItem(h.page, 1006)), 0);
     ASSERT_NE(s.styleWindowFrame(h.main), 0);
     FreeLibrary(s.module);
     Exercise(h);

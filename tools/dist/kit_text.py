@@ -35,13 +35,13 @@ bin/qelpack.exe                     the release packer and band picture maker fo
 include/payload.h, include/style.h  C headers of the exports
 lib/*.dll.a                         import libraries (mingw-w64)
 nsis/qel.nsh                        the NSIS include
-nsis/example.nsi, nsis/band.bmp     the example installer and its band picture
+nsis/example.nsi, nsis/band*.bmp    the example installer and its band pictures (100, 150, 200 %)
 reference.md                        the full reference (manifest format, exports, macros)
 """,
     "deb": """/usr/bin/qelpack                    the release packer and band picture maker
 /usr/share/nsis/Include/qel.nsh     the NSIS include (makensis finds it by itself)
 /usr/share/qel/bin/                 qelfetch.dll and qelskin.dll, the 32-bit DLLs
-/usr/share/qel/example/             the example installer and its band picture
+/usr/share/qel/example/             the example installer and its band pictures (100, 150, 200 %)
 /usr/share/doc/qel-kit/reference.md the full reference (manifest format, exports, macros)
 """,
 }

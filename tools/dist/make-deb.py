@@ -5,7 +5,7 @@
                                           found by dpkg-shlibdeps)
     /usr/share/nsis/Include/qel.nsh       where Debian's makensis finds it without !addincludedir
     /usr/share/qel/bin/qelfetch.dll, qelskin.dll   the 32-bit DLLs the installers carry
-    /usr/share/qel/example/example.nsi, band.bmp   the example installer and its band picture
+    /usr/share/qel/example/example.nsi, band*.bmp   the example installer and its band pictures
     /usr/share/doc/qel-kit/README, reference.md, copyright
 
 Refuses (exit 2, one line) when a part is missing or is not what it should be (a packer that is
@@ -64,7 +64,7 @@ def main():
     name = "qel-kit_%s_amd64.deb" % version
     qelpack = os.path.join(build, "native", "qelpack")
     dlls = [os.path.join(build, "bin", d) for d in ("qelfetch.dll", "qelskin.dll")]
-    for path in [qelpack, *dlls] + [os.path.join(top, "nsis", f) for f in ("qel.nsh", "example.nsi", "band.bmp")]:
+    for path in [qelpack, *dlls] + [os.path.join(top, "nsis", f) for f in ("qel.nsh", "example.nsi", "band.bmp", "band150.bmp", "band200.bmp")]:
         if not os.path.isfile(path):
             return fail(2, "%s is missing; run ./qel build" % path)
     if not is_elf_x86_64(qelpack):
@@ -85,7 +85,8 @@ def main():
         for dll in dlls:
             put(root, "usr/share/qel/bin/" + os.path.basename(dll), dll)
         put(root, "usr/share/qel/example/example.nsi", os.path.join(top, "nsis", "example.nsi"))
-        put(root, "usr/share/qel/example/band.bmp", os.path.join(top, "nsis", "band.bmp"))
+        for picture in ("band.bmp", "band150.bmp", "band200.bmp"):
+            put(root, "usr/share/qel/example/" + picture, os.path.join(top, "nsis", picture))
         put(root, "usr/share/doc/qel-kit/README", data=kit_text.readme(top, "deb").encode("utf-8"))
         put(root, "usr/share/doc/qel-kit/reference.md", os.path.join(top, "README.md"))
         put(root, "usr/share/doc/qel-kit/copyright", data=kit_text.COPYRIGHT.encode("utf-8"))

@@ -42,6 +42,8 @@ def main():
         ("nsis/qel.nsh", os.path.join(top, "nsis", "qel.nsh")),
         ("nsis/example.nsi", os.path.join(top, "nsis", "example.nsi")),
         ("nsis/band.bmp", os.path.join(top, "nsis", "band.bmp")),
+        ("nsis/band150.bmp", os.path.join(top, "nsis", "band150.bmp")),
+        ("nsis/band200.bmp", os.path.join(top, "nsis", "band200.bmp")),
         ("reference.md", os.path.join(top, "README.md")),
     ]
     for name, path in parts:
