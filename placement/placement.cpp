@@ -23,8 +23,11 @@ void FreePlacement(Placement* p)
 void PlacingProgress(Placement* p, const wchar_t* text)
 {
     ++p->done;
-    if (p->done > p->total) p->total = p->done + 1;
-    PublishStatus(p->job, PLACE_PLACING, p->done, p->total, text);
+    int percent = PercentOf(p->done, p->total);
+    if (percent > 99) percent = 99;
+    if (percent < p->shown) percent = p->shown;
+    p->shown = percent;
+    PublishStatus(p->job, PLACE_PLACING, static_cast<ULONGLONG>(percent), 100, text);
 }
 
 OpenResult OpenTarget(Placement* p, const wchar_t* path, bool allowRewrite, HANDLE* out)
@@ -72,7 +75,8 @@ OpenResult OpenTarget(Placement* p, const wchar_t* path, bool allowRewrite, HAND
             wchar_t scratch[PathCapacity];
             WStrCopy(line, L"正在等待文件释放：");
             WStrAppend(line, DisplayPath(path, scratch));
-            PublishStatus(job, job->phase == PLACE_STAGING ? PLACE_STAGING : PLACE_PLACING, p->done, p->total, line);
+            PublishStatus(job, job->phase == PLACE_STAGING ? PLACE_STAGING : PLACE_PLACING,
+                          static_cast<ULONGLONG>(p->shown), 100, line);
             waiting = true;
         }
         WaitForSingleObject(job->wake, InUsePauseMs);

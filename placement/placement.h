@@ -32,13 +32,15 @@ struct Placement {
     HeapArray<DWORD> newOrder;         // job->entries sorted by folded name
     HANDLE newRecord;
     FileKey newRecordKey;
-    ULONGLONG done;                    // progress of phase PLACE_PLACING
+    ULONGLONG done;                    // steps of phase PLACE_PLACING done, of about total
     ULONGLONG total;
+    int shown;                         // the percentage published last: it never goes back
 };
 
 void FreePlacement(Placement* p);
 
-// Publishes progress of the placing phase with text.
+// Counts one step of the placing phase and publishes its text with the percentage, which never
+// goes back and stays below 100 until the job is done.
 void PlacingProgress(Placement* p, const wchar_t* text);
 
 enum class OpenResult { Opened, Rewrite, Gone, Failed, Cancelled };

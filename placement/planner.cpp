@@ -641,6 +641,8 @@ int PlanRemoval(Placement* p)
         JoinPath(path, job->installDir, RecordFileName);
         return ReportFailure(job, L"找不到安装记录：", path, 0);
     }
+    // Looked at, moved aside, deleted: three steps a file.
+    p->total = p->record.entries.count * 3 + 2;
     if (!ListRecordFolders(p) || !FinishListing(&p->listing)) {
         if (job->phase != PLACE_FAILED) ReportFailure(job, L"内存不足，无法卸载。", nullptr, 0);
         return 0;

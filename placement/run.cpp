@@ -155,10 +155,11 @@ void Finish(Placement* p, HANDLE journal)
             PlacingProgress(p, StepText(p, s));
             DeleteByHandle(s.handle, s.key.attributes);
         } else if (s.kind == StepOverwrite && (s.flags & StepKeepAway) == 0) {
+            PlacingProgress(p, StepText(p, s));
             DeleteByHandle(s.spareHandle, s.spareKey.attributes);
         }
     }
-    if (job->removal) PublishStatus(job, PLACE_PLACING, p->done, p->total, L"正在删除空文件夹…");
+    PlacingProgress(p, job->removal ? L"正在删除文件…" : L"正在完成安装…");
     RemoveEmptiedFolders(&p->plan, job->installDir);
     if (journal != nullptr) DeleteByHandle(journal, FILE_ATTRIBUTE_HIDDEN);
 }
@@ -176,7 +177,13 @@ int RunPlacement(Placement* p)
         return 0;
     }
     UniqueHandle journalOwner(journal);
-    p->total = p->done + p->plan.steps.count * 2 + 1;
+    // What is left: every step, then every backup deleted after the commit.
+    ULONGLONG left = p->plan.steps.count + 1;
+    for (DWORD i = 0; i < p->plan.steps.count; ++i) {
+        const Step& s = p->plan.steps[i];
+        if ((s.kind == StepAside || s.kind == StepOverwrite) && (s.flags & StepKeepAway) == 0) ++left;
+    }
+    if (p->total < p->done + left) p->total = p->done + left;
 
     DWORD failed = MAXDWORD;
     DWORD error = 0;
@@ -187,11 +194,9 @@ int RunPlacement(Placement* p)
             cancelled = true;
             break;
         }
-        if (s.kind == StepMoveIn || s.kind == StepOverwrite || (job->removal && s.kind == StepAside)) {
-            PlacingProgress(p, StepText(p, s));
-        } else {
-            ++p->done;
-        }
+        // Each step counts; the text names what it places (or, uninstalling, removes).
+        bool named = s.kind == StepMoveIn || s.kind == StepOverwrite || (job->removal && s.kind == StepAside);
+        PlacingProgress(p, named ? StepText(p, s) : job->statusText);
         if (!DoStep(p, s)) {
             failed = i;
             error = GetLastError();

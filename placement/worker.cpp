@@ -59,7 +59,8 @@ void Place(PlaceJob* job)
     } else {
         ++job->tries;
         if (StageParts(&p)) {
-            p.total = job->entries.count * 3 + 2;
+            // Looked at, moved aside, moved in, its backup deleted: about four steps a file.
+            p.total = job->entries.count * 4 + 2;
             PublishStatus(job, PLACE_PLACING, 0, p.total, L"正在安装文件…");
             if (PlanInstall(&p)) {
                 ran = true;
@@ -87,8 +88,9 @@ void Place(PlaceJob* job)
 // Waits in the open phase for the commit, and again after a failed try that may be retried.
 void RunInstall(PlaceJob* job)
 {
-    PublishStatus(job, PLACE_OPEN, 0, 0, L"正在准备安装…");
+    // Open before it says so: a host that sees the phase adds its parts at once.
     InterlockedExchange(&job->open, 1);
+    PublishStatus(job, PLACE_OPEN, 0, 0, L"正在准备安装…");
     for (;;) {
         if (IsCancelled(job)) {
             AcquireSRWLockExclusive(&job->partsLock);
