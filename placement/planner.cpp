@@ -567,6 +567,12 @@ int ListRecordFolders(Placement* p)
     return 1;
 }
 
+// A step that failed without saying why ran out of memory; a cancel is not a failure.
+void OutOfMemoryUnlessReported(PlaceJob* job)
+{
+    if (job->phase != PLACE_FAILED && !IsCancelled(job)) ReportFailure(job, L"内存不足，无法完成。", nullptr, 0);
+}
+
 int SortRecord(Placement* p, HeapArray<DWORD>* order)
 {
     DWORD n = p->record.entries.count;
@@ -593,7 +599,7 @@ int PlanInstall(Placement* p)
     if (!ReadOldRecord(p)) return 0;
     if (p->hasRecord) {
         if (!ListRecordFolders(p) || !FinishListing(&p->listing)) {
-            if (job->phase != PLACE_FAILED) ReportFailure(job, L"内存不足，无法安装。", nullptr, 0);
+            OutOfMemoryUnlessReported(job);
             return 0;
         }
     }
@@ -621,7 +627,7 @@ int PlanInstall(Placement* p)
         }
     }
     if (!PlanRecordSteps(p, &lists) || !JoinSteps(p, &lists)) {
-        if (job->phase != PLACE_FAILED) ReportFailure(job, L"内存不足，无法安装。", nullptr, 0);
+        OutOfMemoryUnlessReported(job);
         cleanup();
         return 0;
     }
@@ -644,13 +650,13 @@ int PlanRemoval(Placement* p)
     // Looked at, moved aside, deleted: three steps a file.
     p->total = p->record.entries.count * 3 + 2;
     if (!ListRecordFolders(p) || !FinishListing(&p->listing)) {
-        if (job->phase != PLACE_FAILED) ReportFailure(job, L"内存不足，无法卸载。", nullptr, 0);
+        OutOfMemoryUnlessReported(job);
         return 0;
     }
     if (!MakeBackupFolder(p)) return 0;
     StepLists lists = {};
     if (!PlanRemovedFiles(p, &lists, true) || !PlanRecordSteps(p, &lists) || !JoinSteps(p, &lists)) {
-        if (job->phase != PLACE_FAILED) ReportFailure(job, L"内存不足，无法卸载。", nullptr, 0);
+        OutOfMemoryUnlessReported(job);
         CloseListHandles(&lists);
         lists.Free();
         return 0;

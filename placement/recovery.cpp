@@ -166,10 +166,16 @@ int RecoverFolder(PlaceJob* job)
     JoinPath(root, job->installDir, StageName);
     DWORD attributes = GetFileAttributesW(root);
     if (attributes == INVALID_FILE_ATTRIBUTES) return 1;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // Not ours as we made it: a stranger's file or a link under our name goes, as itself.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link under the engine's name would take staging (and its deletions) elsewhere: it
+        // goes, as itself; what it points at is not touched.
         RemoveTree(root);
-        return 1;
+        if (GetFileAttributesW(root) == INVALID_FILE_ATTRIBUTES) return 1;
+        return ReportFailure(job, L"无法写入安装文件夹：", root, ERROR_ALREADY_EXISTS);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        // Someone's file under the engine's name is not deleted.
+        return ReportFailure(job, L"无法写入安装文件夹：", root, ERROR_ALREADY_EXISTS);
     }
     wchar_t pattern[PathCapacity];
     JoinPath(pattern, root, L"*");

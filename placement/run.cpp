@@ -173,7 +173,9 @@ int RunPlacement(Placement* p)
     PlaceJob* job = p->job;
     HANDLE journal = nullptr;
     if (!WriteJournal(p, &journal)) {
+        // Nothing in the folder changed yet.
         ClearTry(p, nullptr);
+        job->retryable = 1;
         return 0;
     }
     UniqueHandle journalOwner(journal);

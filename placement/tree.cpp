@@ -16,9 +16,10 @@ void ScheduleRemoval(const wchar_t* path)
 constexpr DWORD ListingBytes = 16384;
 
 // path is a buffer of PathCapacity units holding the entry; it is extended for children and
-// cut back before returning. A folder is listed through the handle it is deleted through (a
-// listing opened by name would be refused: the handle already asks for delete access).
-int RemoveEntry(wchar_t* path, int depth)
+// cut back before returning. listed: the attributes its folder's listing (or the path) gave.
+// A folder is listed through the handle it is deleted through (a listing opened by name would
+// be refused: the handle already asks for delete access).
+int RemoveEntry(wchar_t* path, DWORD listed, int depth)
 {
     UniqueFile entry(OpenForMove(path, ShareAll));
     if (!entry) {
@@ -27,8 +28,12 @@ int RemoveEntry(wchar_t* path, int depth)
     }
     FileKey key = {};
     if (!ReadFileKey(entry.Get(), &key)) return 0;
+    // A link is deleted as itself and never entered. Where the system opens what a link points
+    // at even when asked for the link itself, the handle is not the link's: nothing is deleted.
+    bool link = (listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsLinkKey(key);
+    if (link && !IsLinkKey(key)) return 0;
     int result = 1;
-    if (IsDirectoryKey(key) && !IsLinkKey(key)) {
+    if (IsDirectoryKey(key) && !link) {
         if (depth > 200) return 0;
         UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), 0, ListingBytes));
         if (!block) return 0;
@@ -44,7 +49,7 @@ int RemoveEntry(wchar_t* path, int depth)
                 bool dots = (units == 1 && leaf[0] == L'.') || (units == 2 && leaf[0] == L'.' && leaf[1] == L'.');
                 if (!dots) {
                     if (JoinPath(path, path, leaf, units)) {
-                        if (!RemoveEntry(path, depth + 1)) result = 0;
+                        if (!RemoveEntry(path, item->FileAttributes, depth + 1)) result = 0;
                     } else {
                         result = 0;
                     }
@@ -70,11 +75,15 @@ int RemoveTree(const wchar_t* path)
 {
     wchar_t buffer[PathCapacity];
     if (!JoinPath(buffer, path, L"")) return 0;
-    return RemoveEntry(buffer, 0);
+    DWORD attributes = GetFileAttributesW(buffer);
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+    return RemoveEntry(buffer, attributes, 0);
 }
 
 int RemoveEmptyFolder(const wchar_t* path)
 {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0;
     UniqueFile folder(OpenForMove(path, ShareAll));
     if (!folder) return 0;
     FileKey key = {};

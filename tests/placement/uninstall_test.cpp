@@ -134,7 +134,7 @@ TEST_F(Uninstall, CancelBeforeTheCommitKeepsEverything)
     while (PollPlace(job).text.rfind(L"正在等待文件释放", 0) != 0 && GetTickCount() - start < 5000) Sleep(5);
     PlaceCancel(job);
     PlaceStatus end = WaitPlaceEnd(job);
-    EXPECT_EQ(end.phase, PLACE_CANCELLED);
+    EXPECT_EQ(end.phase, PLACE_CANCELLED) << Narrow(end.text);
     CloseHandle(held);
     EXPECT_EQ(PlaceClose(job), 1);
     EXPECT_EQ(Difference(Snapshot(Folder()), before), "");

@@ -47,6 +47,26 @@ PlaceOutcome InstallFiles(const std::wstring& installDir, const std::wstring& ve
                           const std::wstring& scratch);
 PlaceOutcome UninstallFolder(const std::wstring& installDir);
 
+// Closes a job when the scope ends unless it was closed (a failed assertion returns early, and
+// a job left open would hold its folder's lock for the next test).
+class ScopedJob {
+public:
+    explicit ScopedJob(PlaceJob* job) : job_(job) {}
+    ~ScopedJob() { Close(); }
+    ScopedJob(const ScopedJob&) = delete;
+    ScopedJob& operator=(const ScopedJob&) = delete;
+    PlaceJob* Get() const { return job_; }
+    int Close()
+    {
+        int result = job_ != nullptr ? PlaceClose(job_) : 1;
+        job_ = nullptr;
+        return result;
+    }
+
+private:
+    PlaceJob* job_;
+};
+
 // Everything below dir: relative path -> bytes for files, "path\" -> "" for folders, read
 // through \\?\ paths (long paths work).
 using FolderSnapshot = std::map<std::wstring, std::string>;
