@@ -72,6 +72,8 @@ void PublishStatus(PlaceJob* job, int phase, ULONGLONG done, ULONGLONG total, co
 // Publishes phase failed with text, then path (in the plain form) when not null, then
 // "（错误码 N）。" when code is not 0. Returns 0 so that a failing stage can return its result.
 int ReportFailure(PlaceJob* job, const wchar_t* text, const wchar_t* path, DWORD code);
+// The same line, written to line (StatusCapacity units) instead.
+void FormatFailure(wchar_t* line, const wchar_t* text, const wchar_t* path, DWORD code);
 
 // 1 once a cancel (or the close) was asked for; no kernel call.
 int IsCancelled(PlaceJob* job);

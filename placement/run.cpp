@@ -175,7 +175,6 @@ int RunPlacement(Placement* p)
     if (!WriteJournal(p, &journal)) {
         // Nothing in the folder changed yet.
         ClearTry(p, nullptr);
-        job->retryable = 1;
         return 0;
     }
     UniqueHandle journalOwner(journal);
@@ -213,23 +212,26 @@ int RunPlacement(Placement* p)
         return 1;
     }
 
-    // Before the commit point (after it nothing can fail: the commit is the last step).
+    // Before the commit point (after it nothing can fail: the commit is the last step). The
+    // failure is told once the folder is as it was: a host that sees it may look at once.
+    wchar_t line[StatusCapacity] = L"";
     if (failed != MAXDWORD) {
         const Step& s = p->plan.steps[failed];
         wchar_t path[PathCapacity];
-        PathOf(p, s, s.kind == StepAside ? s.away : s.path, path);
+        PathOf(p, s, s.path, path);
         if (DiskFull(error)) {
-            ReportFailure(job, L"磁盘空间不足，无法写入：", path, 0);
+            FormatFailure(line, L"磁盘空间不足，无法写入：", path, 0);
         } else if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            ReportFailure(job, L"安装位置已有同名文件：", path, 0);
+            FormatFailure(line, L"安装位置已有同名文件：", path, 0);
         } else {
-            ReportFailure(job, L"无法替换文件：", path, error);
+            FormatFailure(line, L"无法替换文件：", path, error);
         }
     }
     DWORD undoStep = 0;
     DWORD undoError = 0;
     if (!Rollback(p, &undoStep, &undoError)) {
         // The journal stays: the next run of an installer or uninstaller finishes the undo.
+        job->retryable = 0;
         const Step& s = p->plan.steps[undoStep];
         wchar_t path[PathCapacity];
         PathOf(p, s, s.path, path);
@@ -237,7 +239,11 @@ int RunPlacement(Placement* p)
         return 0;
     }
     ClearTry(p, journalOwner.Get());
-    if (cancelled) PublishStatus(job, PLACE_CANCELLED, 0, 0, L"已取消，安装文件夹保持原样。");
-    else job->retryable = 1;
+    if (cancelled) {
+        job->retryable = 0;
+        PublishStatus(job, PLACE_CANCELLED, 0, 0, L"已取消，安装文件夹保持原样。");
+    } else {
+        PublishStatus(job, PLACE_FAILED, 0, 0, line);
+    }
     return 0;
 }

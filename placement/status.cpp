@@ -27,19 +27,24 @@ void PublishStatus(PlaceJob* job, int phase, ULONGLONG done, ULONGLONG total, co
     ReleaseSRWLockExclusive(&job->lock);
 }
 
+void FormatFailure(wchar_t* line, const wchar_t* text, const wchar_t* path, DWORD code)
+{
+    WStrCopy(line, StatusCapacity, text);
+    if (path != nullptr) {
+        wchar_t scratch[PathCapacity];
+        WStrAppend(line, StatusCapacity, DisplayPath(path, scratch));
+    }
+    if (code != 0) {
+        WStrAppend(line, StatusCapacity, L"（错误码 ");
+        AppendDecimal(line, StatusCapacity, code, 1);
+        WStrAppend(line, StatusCapacity, L"）。");
+    }
+}
+
 int ReportFailure(PlaceJob* job, const wchar_t* text, const wchar_t* path, DWORD code)
 {
     wchar_t line[StatusCapacity];
-    WStrCopy(line, text);
-    if (path != nullptr) {
-        wchar_t scratch[PathCapacity];
-        WStrAppend(line, DisplayPath(path, scratch));
-    }
-    if (code != 0) {
-        WStrAppend(line, L"（错误码 ");
-        AppendDecimal(line, StatusCapacity, code, 1);
-        WStrAppend(line, L"）。");
-    }
+    FormatFailure(line, text, path, code);
     PublishStatus(job, PLACE_FAILED, 0, 0, line);
     return 0;
 }

@@ -48,24 +48,20 @@ void Place(PlaceJob* job)
     Placement p = {};
     p.job = job;
     int placed = 0;
-    bool ran = false;
+    // A try that fails may be made again, unless it could not undo what it did: set before any
+    // failure is told, so that a host that sees one may commit again at once.
+    job->retryable = job->removal ? 0 : 1;
     if (job->removal) {
         PublishStatus(job, PLACE_PLACING, 0, 1, L"正在删除文件…");
         p.total = 1;
-        if (PlanRemoval(&p)) {
-            ran = true;
-            placed = RunPlacement(&p);
-        }
+        if (PlanRemoval(&p)) placed = RunPlacement(&p);
     } else {
         ++job->tries;
         if (StageParts(&p)) {
             // Looked at, moved aside, moved in, its backup deleted: about four steps a file.
             p.total = job->entries.count * 4 + 2;
             PublishStatus(job, PLACE_PLACING, 0, p.total, L"正在安装文件…");
-            if (PlanInstall(&p)) {
-                ran = true;
-                placed = RunPlacement(&p);
-            }
+            if (PlanInstall(&p)) placed = RunPlacement(&p);
         }
     }
     FreePlacement(&p);
@@ -73,12 +69,11 @@ void Place(PlaceJob* job)
         PublishStatus(job, PLACE_DONE, 1, 1, job->removal ? L"卸载完成。" : L"安装完成。");
         return;
     }
-    // Staging and planning change nothing in the folder; a run says itself whether its undo
-    // gave everything back. Either way the staged files are where they were for another try.
-    if (!ran) job->retryable = 1;
-    if (job->removal || IsCancelled(job)) job->retryable = 0;
+    // Staging and planning change nothing in the folder; a run undoes what it did. Either way
+    // the staged files are where they were for another try.
     if (job->phase == PLACE_CANCELLED) return;
     if (IsCancelled(job) && !job->committed) {
+        job->retryable = 0;
         PublishStatus(job, PLACE_CANCELLED, 0, 0, CancelledText());
         return;
     }
@@ -86,31 +81,36 @@ void Place(PlaceJob* job)
 }
 
 // Waits in the open phase for the commit, and again after a failed try that may be retried.
+// What to do next is decided under the parts lock, which PlaceAddPart and PlaceCommit hold for
+// all they change: a commit is never missed between a look at the phase and the wait.
 void RunInstall(PlaceJob* job)
 {
+    enum class Next { Place, Wait, End };
     // Open before it says so: a host that sees the phase adds its parts at once.
     InterlockedExchange(&job->open, 1);
     PublishStatus(job, PLACE_OPEN, 0, 0, L"正在准备安装…");
     for (;;) {
+        AcquireSRWLockExclusive(&job->partsLock);
+        Next next = Next::Wait;
         if (IsCancelled(job)) {
-            AcquireSRWLockExclusive(&job->partsLock);
             InterlockedExchange(&job->open, 0);
             job->retryable = 0;
-            ReleaseSRWLockExclusive(&job->partsLock);
             if (job->phase != PLACE_FAILED && job->phase != PLACE_DONE) PublishStatus(job, PLACE_CANCELLED, 0, 0, CancelledText());
-            return;
+            next = Next::End;
+        } else if (InterlockedExchange(&job->commitRequested, 0) != 0) {
+            next = Next::Place;
+        } else if (job->phase == PLACE_DONE || job->phase == PLACE_CANCELLED ||
+                   (job->phase == PLACE_FAILED && !job->retryable)) {
+            // Placed, cancelled, or failed for good (a part refused by PlaceAddPart, a try whose
+            // undo did not finish).
+            next = Next::End;
         }
-        if (InterlockedExchange(&job->commitRequested, 0) != 0) {
+        ReleaseSRWLockExclusive(&job->partsLock);
+        if (next == Next::End) return;
+        if (next == Next::Place) {
             Place(job);
-            if (job->phase == PLACE_DONE || job->phase == PLACE_CANCELLED || !job->retryable) return;
-            if (IsCancelled(job)) {
-                job->retryable = 0;
-                return;
-            }
             continue;
         }
-        // A part refused by PlaceAddPart failed the job.
-        if (job->phase == PLACE_FAILED && !job->retryable) return;
         WaitForSingleObject(job->wake, INFINITE);
     }
 }
