@@ -75,6 +75,7 @@ CompletedText "完成"
 Var Result
 Var LogFile
 Var UnStatus
+Var Running   ; ${QelCancel}'s result: a variable, since the section's thread uses the registers
 Var Page
 Var Title
 Var Body
@@ -114,8 +115,8 @@ FunctionEnd
 
 Function .onUserAbort
   ; During the delivery Cancel stops it; the section then ends the install with code 1.
-  ${QelCancel} $0
-  ${IfThen} $0 == 1 ${|} Abort ${|}
+  ${QelCancel} $Running
+  ${IfThen} $Running == 1 ${|} Abort ${|}
 FunctionEnd
 
 ; NSIS calls .onInstFailed only once the user closes a failed install, too late for a failure
@@ -264,8 +265,8 @@ Function un.onInit
 FunctionEnd
 
 Function un.onUserAbort
-  ${QelCancel} $0
-  ${IfThen} $0 == 1 ${|} Abort ${|}
+  ${QelCancel} $Running
+  ${IfThen} $Running == 1 ${|} Abort ${|}
 FunctionEnd
 
 Function un.ProgressShow

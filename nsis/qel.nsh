@@ -134,6 +134,10 @@ Var QelIn
 Var QelIn2
 Var QelOut
 Var QelPlace          ; the running placement job's handle, 0 when none
+Var QelPhase          ; what the poll loops read (their own variables, not registers)
+Var QelPercent
+Var QelText
+Var QelCall
 
 !include Util.nsh
 
@@ -147,56 +151,51 @@ Var QelPlace          ; the running placement job's handle, 0 when none
 ; percentage, from $QelIn2 to 100, in the frozen bar $QelBarControl, and passes on a cancel the
 ; user asked for. $QelOut: the final phase (5, 6 or 7); $QelFailure: the final text.
 !macro QelPlaceWait_
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  StrCpy $0 $QelIn
-  StrCpy $1 0
+  ; Only the include's own variables: .onUserAbort runs on the UI thread while this loop runs
+  ; on the section's, and NSIS's registers are shared by both.
+  StrCpy $QelPhase 0
   ${Do}
     ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p r0) i .r4"
+      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelIn) i .s"
+      Pop $QelCall
     ${EndIf}
-    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p r0, *i .r1, *i .r2, w .r3, i ${NSIS_MAX_STRLEN}) i .r4"
-    ${If} $4 != 1
-      StrCpy $3 "qel.nsh: PlacePoll failed ($4)"
-      StrCpy $1 ${QEL_PHASE_FAILED}
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelIn, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
+    ${If} $QelCall != 1
+      StrCpy $QelText "qel.nsh: PlacePoll failed ($QelCall)"
+      StrCpy $QelPhase ${QEL_PHASE_FAILED}
       ${Break}
     ${EndIf}
     ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$3"
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
     ${If} $QelBarControl != 0
-      IntOp $4 100 - $QelIn2
-      IntOp $4 $4 * $2
-      IntOp $4 $4 / 100
-      IntOp $4 $4 + $QelIn2
-      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $4 0
+      IntOp $QelCall 100 - $QelIn2
+      IntOp $QelCall $QelCall * $QelPercent
+      IntOp $QelCall $QelCall / 100
+      IntOp $QelCall $QelCall + $QelIn2
+      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelCall 0
     ${EndIf}
-    ${IfThen} $1 >= ${QEL_PHASE_READY} ${|} ${Break} ${|}
+    ${IfThen} $QelPhase >= ${QEL_PHASE_READY} ${|} ${Break} ${|}
     Sleep ${QEL_POLL_MS}
   ${Loop}
-  StrCpy $QelOut $1
-  StrCpy $QelFailure $3
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
+  StrCpy $QelOut $QelPhase
+  StrCpy $QelFailure $QelText
 !macroend
 
 ; Closes placement job $QelIn, unloading qelplace.dll with the call (?u): one job runs at a time.
 ; A job that could not remove everything of its own (a program still runs from a backup) says
 ; so in the details; the next install or uninstall removes what is left.
 !macro QelPlaceClose_
-  Push $0
   StrCpy $QelPlace 0
-  System::Call "$PLUGINSDIR\qelplace.dll::PlaceClose(p $QelIn) i .r0 ?u"
-  ${If} $0 != 1
+  System::Call "$PLUGINSDIR\qelplace.dll::PlaceClose(p $QelIn) i .s ?u"
+  Pop $QelCall
+  ${If} $QelCall != 1
     DetailPrint "qel.nsh: PlaceClose left files in the staging folder; the next run removes them"
   ${EndIf}
-  Pop $0
 !macroend
 
 ; ---------------------------------------------------------------------------------------------
@@ -240,7 +239,6 @@ Function QelInstallRelease
   StrCpy $1 $QelIn2
   StrCpy $QelFailure ""
   StrCpy $4 2
-  StrCpy $5 0
   ${IfNot} ${FileExists} "$PLUGINSDIR\qelplace.dll"
   ${OrIfNot} ${FileExists} "$PLUGINSDIR\qelfetch.dll"
     StrCpy $QelFailure "qel.nsh: qelfetch.dll or qelplace.dll is not in $$PLUGINSDIR; QelFiles was not called in .onInit"
@@ -272,28 +270,38 @@ Function QelInstallRelease
     Goto qel_install_end
   ${EndIf}
   StrCpy $QelPlace $9
+  ; The loops use the include's own variables only: .onUserAbort runs on the UI thread
+  ; meanwhile, and NSIS's registers are shared by both threads.
   ${Do}
     ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelPlace) i .r8"
+      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelPlace) i .s"
+      Pop $QelCall
     ${EndIf}
-    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .r6, *i .r7, w .r3, i ${NSIS_MAX_STRLEN}) i .r8"
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
     ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$3"
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
-    ${IfThen} $6 >= 2 ${|} ${Break} ${|}
+    ${IfThen} $QelPhase >= 2 ${|} ${Break} ${|}
     Sleep ${QEL_POLL_MS}
   ${Loop}
-  ${If} $6 != 2
-    StrCpy $QelFailure $3
-    ${IfThen} $6 == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
+  ${If} $QelPhase != 2
+    StrCpy $QelFailure $QelText
+    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
     Goto qel_install_close
   ${EndIf}
   ; The part: its Names are checked here, before anything is fetched.
   System::Call "$PLUGINSDIR\qelplace.dll::PlaceAddPart(p $QelPlace, w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r8"
   ${If} $8 != 1
-    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .r6, *i .r7, w .r3, i ${NSIS_MAX_STRLEN}) i .r8"
-    StrCpy $QelFailure $3
-    ${IfThen} $6 != ${QEL_PHASE_FAILED} ${|} StrCpy $QelFailure "qel.nsh: PlaceAddPart refused the manifest path" ${|}
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelFailure
+    ${IfThen} $QelPhase != ${QEL_PHASE_FAILED} ${|} StrCpy $QelFailure "qel.nsh: PlaceAddPart refused the manifest path" ${|}
     Goto qel_install_close
   ${EndIf}
   ${IfThen} $1 == "" ${|} StrCpy $1 "$2.cab" ${|}
@@ -301,7 +309,6 @@ Function QelInstallRelease
   ; The delivery, into the work directory.
   System::Call "$PLUGINSDIR\qelfetch.dll::PayloadStart(w r0, w r1, w r2) p .r5"
   ${If} $5 == "error"
-    StrCpy $5 0
     StrCpy $QelFailure "qel.nsh: qelfetch.dll cannot be loaded or lacks PayloadStart (a DLL for another processor?)"
     Goto qel_install_close
   ${EndIf}
@@ -310,38 +317,44 @@ Function QelInstallRelease
     Goto qel_install_close
   ${EndIf}
   StrCpy $QelJob $5
-  StrCpy $6 0
   ${Do}
     Sleep ${QEL_POLL_MS}
     ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
+      Pop $QelCall
     ${EndIf}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p r5, *i .r6, *i .r7, w .r3, i ${NSIS_MAX_STRLEN}) i .r8"
-    ${If} $8 != 1
-      StrCpy $3 "qel.nsh: PayloadPoll failed ($8)"
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
-      StrCpy $6 ${QEL_PHASE_FAILED}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p $QelJob, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
+    ${If} $QelCall != 1
+      StrCpy $QelText "qel.nsh: PayloadPoll failed ($QelCall)"
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
+      Pop $QelCall
+      StrCpy $QelPhase ${QEL_PHASE_FAILED}
       ${Break}
     ${EndIf}
     ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$3"
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
     ${If} $QelBarControl != 0
-      IntOp $7 $7 * 9
-      IntOp $7 $7 / 10
-      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $7 0
+      IntOp $QelPercent $QelPercent * 9
+      IntOp $QelPercent $QelPercent / 10
+      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelPercent 0
     ${EndIf}
-  ${LoopUntil} $6 >= ${QEL_PHASE_READY}
-  ${If} $6 != ${QEL_PHASE_READY}
-    StrCpy $QelFailure $3
-    ${IfThen} $6 == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
+  ${LoopUntil} $QelPhase >= ${QEL_PHASE_READY}
+  ${If} $QelPhase != ${QEL_PHASE_READY}
+    StrCpy $QelFailure $QelText
+    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
     Goto qel_install_close
   ${EndIf}
 
   ; Placing: again after Retry while a file is in use (the staged files are given back after a
   ; failed try).
   ${Do}
-    System::Call "$PLUGINSDIR\qelplace.dll::PlaceCommit(p $QelPlace) i .r8"
+    System::Call "$PLUGINSDIR\qelplace.dll::PlaceCommit(p $QelPlace) i .s"
+    Pop $8
     ${If} $8 != 1
       ${IfThen} $QelFailure == "" ${|} StrCpy $QelFailure "qel.nsh: PlaceCommit refused the job" ${|}
       ${Break}
@@ -375,9 +388,10 @@ Function QelInstallRelease
   ${EndIf}
   ; The delivery first: its work directory lies in the placement job's staging. The files
   ; placed are no longer where it made them, which counts as deleted.
-  ${If} $5 != 0
+  ${If} $QelJob != 0
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p $QelJob) i .s ?u"
     StrCpy $QelJob 0
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8 ?u"
+    Pop $8
     ${If} $8 != 1
       DetailPrint "qel.nsh: PayloadClose reported that not every file of the delivery was deleted"
     ${EndIf}
@@ -416,38 +430,37 @@ FunctionEnd
 !define QelUninstall "!insertmacro QelUninstall"
 
 !macro QelRemoveInstall_
-  Push $0
-  Push $1
   StrCpy $QelFailure ""
-  StrCpy $1 2
+  StrCpy $QelOut 2
   StrCpy $QelCancelAsked 0
   ${IfNot} ${FileExists} "$PLUGINSDIR\qelplace.dll"
     StrCpy $QelFailure "qel.nsh: qelplace.dll is not in $$PLUGINSDIR; QelFiles was not called in un.onInit"
   ${Else}
     ${Do}
-      StrCpy $0 $INSTDIR
-      System::Call "$PLUGINSDIR\qelplace.dll::RemoveStart(w r0) p .r0"
-      ${If} $0 == 0
-      ${OrIf} $0 == "error"
+      StrCpy $QelText $INSTDIR
+      System::Call "$PLUGINSDIR\qelplace.dll::RemoveStart(w '$QelText') p .s"
+      Pop $QelPlace
+      ${If} $QelPlace == 0
+      ${OrIf} $QelPlace == "error"
+        StrCpy $QelPlace 0
         StrCpy $QelFailure "qel.nsh: RemoveStart refused $INSTDIR (or qelplace.dll cannot be loaded)"
+        StrCpy $QelOut 2
         ${Break}
       ${EndIf}
-      StrCpy $QelPlace $0
-      StrCpy $QelIn $0
+      StrCpy $QelIn $QelPlace
       StrCpy $QelIn2 0
       ${CallArtificialFunction} QelPlaceWait_
-      Push $QelOut
-      StrCpy $QelIn $0
+      StrCpy $QelIn $QelPlace
       ${CallArtificialFunction} QelPlaceClose_
-      Pop $QelOut
-      ${If} $QelOut == ${QEL_PHASE_READY}
-        StrCpy $1 0
+      ${If} $QelPhase == ${QEL_PHASE_READY}
+        StrCpy $QelOut 0
         StrCpy $QelFailure ""
         ${Break}
       ${EndIf}
-      ${If} $QelOut == ${QEL_PHASE_CANCELLED}
+      StrCpy $QelOut 2
+      ${If} $QelPhase == ${QEL_PHASE_CANCELLED}
       ${OrIf} $QelCancelAsked == 1
-        StrCpy $1 1
+        StrCpy $QelOut 1
         ${Break}
       ${EndIf}
       ; Nothing was removed: after Retry a new job starts over.
@@ -456,16 +469,14 @@ FunctionEnd
       qel_remove_retry:
     ${Loop}
   ${EndIf}
-  ${If} $1 != 0
+  ${If} $QelOut != 0
     DetailPrint $QelFailure
   ${EndIf}
-  StrCpy $QelOut $1
-  Pop $1
-  Pop $0
 !macroend
 
 ; ${QelCancel} RESULT, on the UI thread (.onUserAbort, un.onUserAbort): asks the running
-; install or uninstall to stop. RESULT 1: one was running; call Abort there so the installer
+; install or uninstall to stop. RESULT should be a variable of the script's own, not a register:
+; the section runs at the same time on its own thread, and NSIS's registers are shared. RESULT 1: one was running; call Abort there so the installer
 ; waits for the section to close its jobs (${QelInstall} then returns 1, or 0 when placing had
 ; passed its commit point). RESULT 0: nothing runs. The section's thread makes the cancel calls
 ; at its next poll, so no job is ever touched from the UI thread while the section may be

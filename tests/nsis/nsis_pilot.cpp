@@ -12,6 +12,9 @@
 //   nsis_pilot.exe cancel PREFIX [SECONDS]
 //                                    leads the installer to its progress page, waits until the
 //                                    status line starts with PREFIX and clicks Cancel (button 2)
+//   nsis_pilot.exe box [ID]          prints the text of the installer's message box (UTF-8) and,
+//                                    with ID, clicks its button ID (IDRETRY 4, IDCANCEL 2); exit
+//                                    1 when the installer shows none
 // The installer's main window is a top-level dialog with buttons 1, 2 and 3 and a page (a child
 // dialog); the progress page holds the status line 1006 and the bar 1004, the directory page
 // the edit 1019. Other pages use 1006 too (the directory page's intro text), so the status
@@ -54,6 +57,17 @@ BOOL CALLBACK FindInstallerProc(HWND window, LPARAM data)
     if (FindPage(window) == nullptr || GetDlgItem(window, 1) == nullptr || GetDlgItem(window, 2) == nullptr ||
         GetDlgItem(window, 3) == nullptr)
         return TRUE;
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+}
+
+// A message box of the installer: a top-level dialog of its own without a page.
+BOOL CALLBACK FindBoxProc(HWND window, LPARAM data)
+{
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window) || !OwnedByTheInstaller(window)) return TRUE;
+    if (FindPage(window) != nullptr || GetDlgItem(window, 0xFFFF) == nullptr) return TRUE;
     *reinterpret_cast<HWND*>(data) = window;
     return FALSE;
 }
@@ -165,6 +179,19 @@ int wmain(int argc, wchar_t** argv)
         if (argc < 3 || argc > 4 || argv[2][0] == 0) return 2;
         int seconds = argc == 4 ? _wtoi(argv[3]) : 60;
         return seconds > 0 ? Cancel(argv[2], seconds) : 2;
+    }
+    if (wcscmp(argv[1], L"box") == 0 && argc <= 3) {
+        HWND box = nullptr;
+        EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&box));
+        if (box == nullptr) return 1;
+        wchar_t text[1024] = {};
+        DWORD_PTR copied = 0;
+        SendMessageTimeoutW(GetDlgItem(box, 0xFFFF), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, &copied);
+        PrintUtf8(text);
+        std::printf("\n");
+        if (argc == 3) Click(box, _wtoi(argv[2]));
+        return 0;
     }
     HWND main = FindInstaller();
     if (wcscmp(argv[1], L"page") == 0 && argc == 2) {
