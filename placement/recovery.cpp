@@ -43,15 +43,23 @@ HANDLE OpenHeld(const wchar_t* path, bool rewrite)
     }
 }
 
-bool IsFile(const wchar_t* path, const FileKey& key, HANDLE* out)
+enum class Found { Same, Other, Missing, Unknown };
+
+// What is on path: the file with the key (then *out holds it open), another file, nothing, or
+// something that cannot be opened (held without sharing: the last error says so).
+Found Look(const wchar_t* path, const FileKey& key, HANDLE* out)
 {
-    *out = OpenHeld(path, false);
-    if (*out == nullptr || *out == INVALID_HANDLE_VALUE) return false;
-    FileKey found = {};
-    if (ReadFileKey(*out, &found) && SameFile(found, key)) return true;
-    CloseHandle(*out);
     *out = nullptr;
-    return false;
+    HANDLE file = OpenHeld(path, false);
+    if (file == nullptr) return Found::Missing;
+    if (file == INVALID_HANDLE_VALUE) return Found::Unknown;
+    FileKey found = {};
+    if (ReadFileKey(file, &found) && SameFile(found, key)) {
+        *out = file;
+        return Found::Same;
+    }
+    CloseHandle(file);
+    return Found::Other;
 }
 
 // One step back. 0 with *failedPath and the last error when it cannot be undone.
@@ -65,7 +73,9 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
     switch (s.kind) {
     case StepMoveIn: {
         HANDLE found = nullptr;
-        if (!IsFile(path, s.key, &found)) return 1;  // never came in, or went back already
+        Found what = Look(path, s.key, &found);
+        if (what == Found::Unknown) return 0;
+        if (what != Found::Same) return 1;  // never came in, or went back already
         UniqueFile file(found);
         if (MoveByHandle(file.Get(), away)) return 1;
         // Where it came from is taken: it is ours, and it goes.
@@ -73,10 +83,14 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
     }
     case StepAside: {
         HANDLE found = nullptr;
-        if (!IsFile(away, s.key, &found)) return 1;  // never went aside, or came back already
+        Found what = Look(away, s.key, &found);
+        if (what == Found::Unknown) {
+            JoinPath(failedPath, away, L"");
+            return 0;
+        }
+        if (what != Found::Same) return 1;  // never went aside, or came back already
         UniqueFile file(found);
-        if (MoveByHandle(file.Get(), path)) return 1;
-        return 0;
+        return MoveByHandle(file.Get(), path);
     }
     case StepMakeDir:
         RemoveEmptyFolder(path);
@@ -91,9 +105,10 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
         wchar_t sparePath[PathCapacity];
         PathOf(u, s, s.spare, sparePath);
         HANDLE spareFound = nullptr;
-        if (!IsFile(sparePath, s.spareKey, &spareFound)) {
+        Found what = Look(sparePath, s.spareKey, &spareFound);
+        if (what != Found::Same) {
             JoinPath(failedPath, sparePath, L"");
-            SetLastError(ERROR_FILE_NOT_FOUND);
+            if (what != Found::Unknown) SetLastError(ERROR_FILE_NOT_FOUND);
             return 0;
         }
         UniqueFile spare(spareFound);
@@ -105,20 +120,23 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
 }
 
 // Whether the killed run passed its commit point: the new record is in place (install), or the
-// old one is no longer there (uninstall).
-bool Committed(const Undo& u)
+// old one is no longer there (uninstall). Unknown when the record cannot be looked at (held
+// without sharing): then nothing is guessed.
+Found Committed(const Undo& u, wchar_t* recordPath)
 {
     for (DWORD i = 0; i < u.plan->steps.count; ++i) {
         const Step& s = u.plan->steps[i];
         if ((s.flags & StepCommit) == 0) continue;
-        wchar_t path[PathCapacity];
-        PathOf(u, s, s.path, path);
+        PathOf(u, s, s.path, recordPath);
         HANDLE found = nullptr;
-        bool there = IsFile(path, s.key, &found);
+        Found what = Look(recordPath, s.key, &found);
         if (found != nullptr) CloseHandle(found);
-        return s.kind == StepMoveIn ? there : !there;
+        if (what == Found::Unknown) return Found::Unknown;
+        bool there = what == Found::Same;
+        bool committed = s.kind == StepMoveIn ? there : !there;
+        return committed ? Found::Same : Found::Other;
     }
-    return false;
+    return Found::Other;
 }
 
 int RecoverJournal(PlaceJob* job, const wchar_t* journalPath)
@@ -140,7 +158,14 @@ int RecoverJournal(PlaceJob* job, const wchar_t* journalPath)
     }
     PublishStatus(job, PLACE_PREPARING, 0, 0, L"正在恢复上次未完成的安装…");
     Undo u = {job, &plan};
-    if (Committed(u)) {
+    wchar_t recordPath[PathCapacity] = L"";
+    Found committed = Committed(u, recordPath);
+    if (committed == Found::Unknown) {
+        DWORD error = GetLastError();
+        FreePlan(&plan);
+        return ReportFailure(job, L"上次的安装未完成，无法读取安装记录：", recordPath, error);
+    }
+    if (committed == Found::Same) {
         RemoveEmptiedFolders(&plan, job->installDir);
     } else {
         for (DWORD i = plan.steps.count; i-- > 0;) {

@@ -4,6 +4,7 @@
 //   nsis_pilot.exe next              asks for the next page (the message NSIS's pages send)
 //   nsis_pilot.exe status            prints the progress page's status line (UTF-8); exit 1 on
 //                                    any other page
+//   nsis_pilot.exe progress          prints the progress page's bar position and status line
 //   nsis_pilot.exe windows           prints the main window's client size, then every window
 //                                    inside it: id, class,
 //                                    place in the main window's client area, shown, parent's
@@ -23,6 +24,8 @@
 // full Windows path, only that program's window is taken (another installer or dialog running
 // in the same prefix is left alone).
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -205,6 +208,16 @@ int wmain(int argc, wchar_t** argv)
     }
     if (wcscmp(argv[1], L"click") == 0 && argc == 3) {
         Click(main, _wtoi(argv[2]));
+        return 0;
+    }
+    if (wcscmp(argv[1], L"progress") == 0 && argc == 2) {
+        wchar_t text[1024];
+        if (!StatusText(main, text)) return 1;
+        DWORD_PTR position = 0;
+        SendMessageTimeoutW(GetDlgItem(FindPage(main), 1004), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+        std::printf("%u ", static_cast<unsigned>(position));
+        PrintUtf8(text);
+        std::printf("\n");
         return 0;
     }
     if (wcscmp(argv[1], L"status") == 0 && argc == 2) {

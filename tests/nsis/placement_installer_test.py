@@ -526,7 +526,8 @@ class TwoAtOnce(Placing):
         results = {}
 
         def run(name, setup):
-            results[name] = wine(setup, "/S", "/D=" + win(self.instdir), timeout=180).returncode
+            log = os.path.join(self.case, name + ".log")
+            results[name] = wine(setup, "/S", "/LOG=" + win(log), "/D=" + win(self.instdir), timeout=180).returncode
 
         threads = [threading.Thread(target=run, args=("v1", v1)), threading.Thread(target=run, args=("v2", v2))]
         for t in threads:
@@ -534,9 +535,16 @@ class TwoAtOnce(Placing):
         for t in threads:
             t.join()
         # One after the other: both succeed, and the folder is exactly the release that came last.
-        self.assertEqual(results, {"v1": 0, "v2": 0})
+        logs = {}
+        for name in results:
+            log = os.path.join(self.case, name + ".log")
+            if os.path.exists(log):
+                with open(log, "rb") as f:
+                    logs[name] = f.read().decode("utf-16").strip()
+        state = "results %r, logs %r, folder %r" % (results, logs, sorted(files_of(self.instdir, skip=())))
+        self.assertEqual(results, {"v1": 0, "v2": 0}, state)
         version = record_version(self.instdir)
-        self.assertIn(version, ("1.0", "2.0"))
+        self.assertIn(version, ("1.0", "2.0"), state)
         self.assert_installed(V1 if version == "1.0" else V2, version)
 
 

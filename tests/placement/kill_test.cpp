@@ -207,6 +207,34 @@ TEST_F(Kill, InstallKilledAtManyPoints)
     printf("killed at:\n%s%d old, %d new after recovery\n", seen.c_str(), oldCount, newCount);
 }
 
+// A file the undo must move is held by a program: the next run does not guess. It fails with a
+// line naming the file and keeps the journal; once the file is free, the run after finishes the
+// undo.
+TEST_F(Kill, RecoveryWaitsForAHeldFile)
+{
+    ChildRun run = KillInstallAt(50);
+    ASSERT_EQ(run.exitCode, 9u) << run.output;
+    std::wstring placed;
+    for (const ReleaseFile& f : V2) {
+        if (f.name != L"config.dat" && f.name != L"same.txt" && ReadBytes(Folder() + L"\\" + f.name) == f.bytes) {
+            placed = Folder() + L"\\" + f.name;
+            break;
+        }
+    }
+    ASSERT_FALSE(placed.empty()) << "no file of v2 was in place at 50 %: " << run.output;
+    HANDLE held = CreateFileW(placed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    PlaceJob* job = PlaceStart(Folder().c_str(), L"r");
+    PlaceStatus end = WaitPlaceEnd(job);
+    EXPECT_EQ(end.phase, PLACE_FAILED);
+    EXPECT_EQ(end.text, L"上次的安装未完成，无法恢复原有文件：" + placed + L"（错误码 32）。");
+    EXPECT_EQ(PlaceClose(job), 1);
+    CloseHandle(held);
+    bool wasNew = true;
+    ExpectOldOrNewAfterRecovery(50, &wasNew);
+    EXPECT_FALSE(wasNew);
+}
+
 TEST_F(Kill, UninstallKilledAtSomePoints)
 {
     CloseHandle(holder_);
