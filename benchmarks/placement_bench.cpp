@@ -184,8 +184,8 @@ bool BenchPlacement(const std::wstring& scratch, int pairs, std::vector<Figure>*
     {
         Bed large;
         fprintf(stderr, "bench: writing a 200 MB release\n");
-        if (MakeBed(scratch, L"large", 100, 2000000, &large)) {
-            Measure(large, "place a 200 MB release vs MoveFileExW", "100 files of 2 MB in one part", pairs, figures);
+        if (MakeBed(scratch, L"large", 250, 800000, &large)) {
+            Measure(large, "place a 200 MB release vs MoveFileExW", "250 files of 800 KB in one part", pairs, figures);
         } else {
             ok = false;
         }

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "placement/file_key.h"
 #include "placement/heap_array.h"
 #include "placement/paths.h"
 #include "placement/place.h"
@@ -56,6 +57,7 @@ struct PlaceJob {
     wchar_t stageName[40];             // ".qel-stage\<job's own name>", relative to installDir
     wchar_t stageDir[PathCapacity];    // installDir\<stageName>: this job's staging
     wchar_t version[VersionCapacity];
+    VolumeIds volume;    // of the install folder, read once it exists
     DWORD backups;       // backups made by every try so far: each has its own name
     DWORD tries;         // commits run so far
     ReleasePart parts[MaxParts];

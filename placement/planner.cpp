@@ -232,7 +232,7 @@ int ReadOldRecord(Placement* p)
     p->recordHandle = handle;
     BYTE* bytes = nullptr;
     DWORD count = 0;
-    if (!ReadFileKey(handle, &p->recordKey) || !ReadWhole(handle, RecordLimit, &bytes, &count)) {
+    if (!ReadFileKey(handle, &job->volume, &p->recordKey) || !ReadWhole(handle, RecordLimit, &bytes, &count)) {
         return ReportFailure(job, L"安装记录无法读取：", path, GetLastError());
     }
     int parsed = ParseRecord(bytes, count, &p->record);
@@ -250,7 +250,7 @@ int OpenAside(Placement* p, Step* s, const wchar_t* path)
     if (opened == OpenResult::Gone) return -1;
     if (opened != OpenResult::Opened) return 0;
     s->handle = handle;
-    if (!ReadFileKey(handle, &s->key)) return ReportFailure(p->job, L"无法读取文件：", path, GetLastError());
+    if (!ReadFileKey(handle, &p->job->volume, &s->key)) return ReportFailure(p->job, L"无法读取文件：", path, GetLastError());
     return 1;
 }
 
@@ -336,7 +336,7 @@ int PlanRewrite(Placement* p, StepLists* lists, DWORD e, DWORD pathAt, HANDLE ta
     UniqueFile held(target);
     Step* s = NewStep(&lists->in, StepOverwrite, 0, pathAt, MAXDWORD);
     if (s == nullptr) return ReportFailure(job, L"内存不足，无法安装。", nullptr, 0);
-    if (!ReadFileKey(held.Get(), &s->key)) return ReportFailure(job, L"无法读取文件：", path, GetLastError());
+    if (!ReadFileKey(held.Get(), &job->volume, &s->key)) return ReportFailure(job, L"无法读取文件：", path, GetLastError());
     wchar_t source[PathCapacity];
     EntrySourcePath(job, job->entries[e], source);
     const ReleasePart& part = job->parts[job->entries[e].part];
@@ -364,7 +364,7 @@ int PlanRewrite(Placement* p, StepLists* lists, DWORD e, DWORD pathAt, HANDLE ta
         }
         return ReportFailure(job, L"无法备份文件：", path, error);
     }
-    if (!ReadFileKey(s->spareHandle, &s->spareKey)) return ReportFailure(job, L"无法备份文件：", path, GetLastError());
+    if (!ReadFileKey(s->spareHandle, &job->volume, &s->spareKey)) return ReportFailure(job, L"无法备份文件：", path, GetLastError());
     s->handle = held.Release();
     p->recordTimes[e] = s->awayKey.written;
     if (keepUser) {
@@ -439,7 +439,7 @@ int PlanEntry(Placement* p, StepLists* lists, DWORD e, const HeapArray<DWORD>& r
     Step* aside = NewStep(&lists->aside, StepAside, userChanged ? StepKeepAway : 0, pathAt, awayAt);
     if (aside == nullptr) return ReportFailure(job, L"内存不足，无法安装。", nullptr, 0);
     aside->handle = held.Release();
-    if (!ReadFileKey(aside->handle, &aside->key)) return ReportFailure(job, L"无法读取文件：", path, GetLastError());
+    if (!ReadFileKey(aside->handle, &job->volume, &aside->key)) return ReportFailure(job, L"无法读取文件：", path, GetLastError());
     return PlanMoveIn(p, lists, e, pathAt);
 }
 
@@ -526,7 +526,7 @@ int PlanRecordSteps(Placement* p, StepLists* lists)
         }
         return ReportFailure(job, L"无法写入安装文件夹：", path, error);
     }
-    if (!ReadFileKey(staged.Get(), &s->key)) return ReportFailure(job, L"无法写入安装文件夹：", path, GetLastError());
+    if (!ReadFileKey(staged.Get(), &job->volume, &s->key)) return ReportFailure(job, L"无法写入安装文件夹：", path, GetLastError());
     s->handle = staged.Release();
     return 1;
 }

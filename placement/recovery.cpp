@@ -47,14 +47,14 @@ enum class Found { Same, Other, Missing, Unknown };
 
 // What is on path: the file with the key (then *out holds it open), another file, nothing, or
 // something that cannot be opened (held without sharing: the last error says so).
-Found Look(const wchar_t* path, const FileKey& key, HANDLE* out)
+Found Look(const VolumeIds* volume, const wchar_t* path, const FileKey& key, HANDLE* out)
 {
     *out = nullptr;
     HANDLE file = OpenHeld(path, false);
     if (file == nullptr) return Found::Missing;
     if (file == INVALID_HANDLE_VALUE) return Found::Unknown;
     FileKey found = {};
-    if (ReadFileKey(file, &found) && SameFile(found, key)) {
+    if (ReadFileKey(file, volume, &found) && SameFile(found, key)) {
         *out = file;
         return Found::Same;
     }
@@ -73,7 +73,7 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
     switch (s.kind) {
     case StepMoveIn: {
         HANDLE found = nullptr;
-        Found what = Look(path, s.key, &found);
+        Found what = Look(&u.job->volume, path, s.key, &found);
         if (what == Found::Unknown) return 0;
         if (what != Found::Same) return 1;  // never came in, or went back already
         UniqueFile file(found);
@@ -83,7 +83,7 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
     }
     case StepAside: {
         HANDLE found = nullptr;
-        Found what = Look(away, s.key, &found);
+        Found what = Look(&u.job->volume, away, s.key, &found);
         if (what == Found::Unknown) {
             JoinPath(failedPath, away, L"");
             return 0;
@@ -101,11 +101,11 @@ int UndoByIdentity(const Undo& u, const Step& s, wchar_t* failedPath)
         if (found == INVALID_HANDLE_VALUE) return 0;
         UniqueFile target(found);
         FileKey key = {};
-        if (!ReadFileKey(target.Get(), &key) || !SameFileObject(key, s.key)) return 1;
+        if (!ReadFileKey(target.Get(), &u.job->volume, &key) || !SameFileObject(key, s.key)) return 1;
         wchar_t sparePath[PathCapacity];
         PathOf(u, s, s.spare, sparePath);
         HANDLE spareFound = nullptr;
-        Found what = Look(sparePath, s.spareKey, &spareFound);
+        Found what = Look(&u.job->volume, sparePath, s.spareKey, &spareFound);
         if (what != Found::Same) {
             JoinPath(failedPath, sparePath, L"");
             if (what != Found::Unknown) SetLastError(ERROR_FILE_NOT_FOUND);
@@ -129,7 +129,7 @@ Found Committed(const Undo& u, wchar_t* recordPath)
         if ((s.flags & StepCommit) == 0) continue;
         PathOf(u, s, s.path, recordPath);
         HANDLE found = nullptr;
-        Found what = Look(recordPath, s.key, &found);
+        Found what = Look(&u.job->volume, recordPath, s.key, &found);
         if (found != nullptr) CloseHandle(found);
         if (what == Found::Unknown) return Found::Unknown;
         bool there = what == Found::Same;

@@ -12,7 +12,7 @@ int VolumeOf(const wchar_t* path, ULONGLONG* volume)
     UniqueFile folder(CreateFileW(path, FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileKey key = {};
-    if (!folder || !ReadFileKey(folder.Get(), &key)) return 0;
+    if (!folder || !ReadFileKey(folder.Get(), nullptr, &key)) return 0;
     *volume = key.volume;
     return 1;
 }
@@ -55,14 +55,14 @@ int CopyPart(PlaceJob* job, DWORD part, CopyState* state)
         UniqueFile source(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         FileKey key = {};
-        if (!source || !ReadFileKey(source.Get(), &key) || IsDirectoryKey(key) || IsLinkKey(key) || key.size != entry.size) {
+        if (!source || !ReadFileFacts(source.Get(), &key) || IsDirectoryKey(key) || IsLinkKey(key) || key.size != entry.size) {
             return ReportFailure(job, L"安装文件缺失或大小不符：", from, 0);
         }
         // A copy left by an earlier try of this job is replaced.
         UniqueFile stale(OpenForMove(to, ShareAll));
         if (stale) {
             FileKey old = {};
-            ReadFileKey(stale.Get(), &old);
+            ReadFileKey(stale.Get(), &job->volume, &old);
             DeleteByHandle(stale.Get(), old.attributes);
             stale.Reset();
         }
@@ -72,7 +72,7 @@ int CopyPart(PlaceJob* job, DWORD part, CopyState* state)
         if (!CopyBytes(source.Get(), copy.Get(), &progress)) {
             DWORD error = GetLastError();
             FileKey made = {};
-            ReadFileKey(copy.Get(), &made);
+            ReadFileKey(copy.Get(), &job->volume, &made);
             DeleteByHandle(copy.Get(), made.attributes);
             if (error == ERROR_CANCELLED) return 0;
             if (DiskFull(error)) return ReportFailure(job, L"磁盘空间不足，无法写入：", to, 0);
@@ -108,7 +108,7 @@ int OpenSource(Placement* p, DWORD e)
         if (file != INVALID_HANDLE_VALUE) {
             SourceFile& source = p->sources[e];
             source.handle = file;
-            if (!ReadFileKey(file, &source.key) || IsDirectoryKey(source.key) || IsLinkKey(source.key) ||
+            if (!ReadFileKey(file, &job->volume, &source.key) || IsDirectoryKey(source.key) || IsLinkKey(source.key) ||
                 source.key.size != entry.size) {
                 return ReportFailure(job, L"安装文件缺失或大小不符：", path, 0);
             }

@@ -27,7 +27,7 @@ int RemoveEntry(wchar_t* path, DWORD listed, int depth)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
     }
     FileKey key = {};
-    if (!ReadFileKey(entry.Get(), &key)) return 0;
+    if (!ReadFileFacts(entry.Get(), &key)) return 0;
     // A link is deleted as itself and never entered. Where the system opens what a link points
     // at even when asked for the link itself, the handle is not the link's: nothing is deleted.
     bool link = (listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsLinkKey(key);
@@ -87,7 +87,7 @@ int RemoveEmptyFolder(const wchar_t* path)
     UniqueFile folder(OpenForMove(path, ShareAll));
     if (!folder) return 0;
     FileKey key = {};
-    if (!ReadFileKey(folder.Get(), &key) || !IsDirectoryKey(key) || IsLinkKey(key)) return 0;
+    if (!ReadFileFacts(folder.Get(), &key) || !IsDirectoryKey(key) || IsLinkKey(key)) return 0;
     // A folder that is not empty refuses the deletion.
     return DeleteByHandle(folder.Get(), key.attributes);
 }

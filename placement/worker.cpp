@@ -1,6 +1,8 @@
 #include "placement/worker.h"
 
+#include "delivery/handles.h"
 #include "delivery/wstr.h"
+#include "placement/file_ops.h"
 #include "placement/folder.h"
 #include "placement/placement.h"
 #include "placement/recovery.h"
@@ -25,6 +27,13 @@ int Prepare(PlaceJob* job)
         return 0;
     }
     if (!LockInstallFolder(job)) return 0;
+    // Every file the job handles lies on the folder's volume.
+    UniqueFile folder(CreateFileW(job->installDir, FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder || !ReadVolumeIds(folder.Get(), &job->volume)) {
+        return ReportFailure(job, L"无法读取安装文件夹：", job->installDir, GetLastError());
+    }
+    folder.Reset();
     PublishStatus(job, PLACE_PREPARING, 0, 0, job->removal ? L"正在准备卸载…" : L"正在准备安装…");
     if (!RecoverFolder(job)) return 0;
 

@@ -34,7 +34,8 @@ check "$1" "PayloadStart PayloadPoll PayloadCancel PayloadClose" "KERNEL32.DLL W
   "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL"
 check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindowFrame StylePreviewProgress HideProgressDetails CreateFailureClose CreateFailureText FontForDpi FontLineHeight" \
   "USER32.DLL GDI32.DLL COMCTL32.DLL DWMAPI.DLL KERNEL32.DLL"
-# qelplace: Restart Manager names the programs holding a file; bcrypt checks the user's changes.
+# qelplace: Restart Manager names the programs holding a file; bcrypt checks the user's changes;
+# ntdll gives a file's index without a query of its volume.
 check "$3" "PlaceStart PlaceAddPart PlaceAddFiles PlaceCommit PlacePoll PlaceCancel PlaceClose RemoveStart" \
-  "KERNEL32.DLL BCRYPT.DLL RSTRTMGR.DLL" "KERNEL32.DLL BCRYPT.DLL RSTRTMGR.DLL"
+  "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL" "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL"
 exit $fail
