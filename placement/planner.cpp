@@ -443,6 +443,16 @@ int PlanEntry(Placement* p, StepLists* lists, DWORD e, const HeapArray<DWORD>& r
     return PlanMoveIn(p, lists, e, pathAt);
 }
 
+// Whether a folder on the way to the name is a link (or a mount point): what lies behind it is not
+// in the install folder, and is not touched.
+bool BehindALink(Placement* p, const wchar_t* folded, DWORD length)
+{
+    for (DWORD i = 0; i < length; ++i) {
+        if (folded[i] == L'\\' && IsLink(FindListed(&p->listing, folded, i))) return true;
+    }
+    return false;
+}
+
 // Files of the old record that the new release (or an uninstall) no longer has: unchanged ones
 // go aside; changed ones are the user's and stay.
 int PlanRemovedFiles(Placement* p, StepLists* lists, bool all)
@@ -453,7 +463,7 @@ int PlanRemovedFiles(Placement* p, StepLists* lists, bool all)
         const wchar_t* folded = p->record.folded.At(recorded.folded);
         if (!all && FindInRelease(p, folded) != MAXDWORD) continue;
         const ListedItem* item = FindListed(&p->listing, folded, recorded.nameLength);
-        if (item == nullptr || IsFolder(item) || IsLink(item)) continue;
+        if (item == nullptr || IsFolder(item) || IsLink(item) || BehindALink(p, folded, recorded.nameLength)) continue;
         const wchar_t* name = p->record.names.At(recorded.name);
         wchar_t path[PathCapacity];
         if (!JoinPath(path, job->installDir, name)) continue;

@@ -88,4 +88,19 @@ TEST_F(Leftovers, AFolderThatIsALinkIsNotPlacedInto)
     RemoveLink(In(L"plugins"));
 }
 
+// A recorded file's folder replaced by a link to elsewhere: an uninstall removes nothing behind it.
+TEST_F(Leftovers, AnUninstallDoesNotReachThroughALink)
+{
+    std::wstring elsewhere = dir_ / L"elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(elsewhere + L"\\b.txt", "b"));  // the bytes the record lists for sub\b.txt
+    ASSERT_TRUE(DeleteFileW(In(L"sub\\b.txt").c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(In(L"sub").c_str()));
+    if (!MakeLink(elsewhere, In(L"sub"))) GTEST_SKIP() << "no symbolic links here";
+    PlaceOutcome out = UninstallFolder(Folder());
+    EXPECT_EQ(out.end.phase, PLACE_DONE) << Narrow(out.end.text);
+    EXPECT_EQ(ReadBytes(elsewhere + L"\\b.txt"), "b");
+    RemoveLink(In(L"sub"));
+}
+
 }  // namespace
