@@ -141,6 +141,19 @@ Var QelCall
 
 !include Util.nsh
 
+; The pause between two polls: 20 ms during the first second of a loop (a step that ends in
+; moments, taking the folder's lock or placing a small release, is not kept waiting for a whole
+; poll), then QEL_POLL_MS. $QelRound counts the polls of the current loop.
+Var QelRound
+!macro _QelPause
+  ${If} $QelRound < 50
+    Sleep 20
+  ${Else}
+    Sleep ${QEL_POLL_MS}
+  ${EndIf}
+  IntOp $QelRound $QelRound + 1
+!macroend
+
 ; ---------------------------------------------------------------------------------------------
 ; Placing. qelplace.dll takes the install folder's lock, finishes what a killed run left, hands
 ; out a work directory inside the folder's staging for the delivery, checks every Name before
@@ -154,6 +167,7 @@ Var QelCall
   ; Only the include's own variables: .onUserAbort runs on the UI thread while this loop runs
   ; on the section's, and NSIS's registers are shared by both.
   StrCpy $QelPhase 0
+  StrCpy $QelRound 0
   ${Do}
     ${If} $QelCancelAsked == 1
       System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelIn) i .s"
@@ -180,7 +194,7 @@ Var QelCall
       SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelCall 0
     ${EndIf}
     ${IfThen} $QelPhase >= ${QEL_PHASE_READY} ${|} ${Break} ${|}
-    Sleep ${QEL_POLL_MS}
+    !insertmacro _QelPause
   ${Loop}
   StrCpy $QelOut $QelPhase
   StrCpy $QelFailure $QelText
@@ -272,6 +286,7 @@ Function QelInstallRelease
   StrCpy $QelPlace $9
   ; The loops use the include's own variables only: .onUserAbort runs on the UI thread
   ; meanwhile, and NSIS's registers are shared by both threads.
+  StrCpy $QelRound 0
   ${Do}
     ${If} $QelCancelAsked == 1
       System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelPlace) i .s"
@@ -286,7 +301,7 @@ Function QelInstallRelease
       SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
     ${IfThen} $QelPhase >= 2 ${|} ${Break} ${|}
-    Sleep ${QEL_POLL_MS}
+    !insertmacro _QelPause
   ${Loop}
   ${If} $QelPhase != 2
     StrCpy $QelFailure $QelText
@@ -317,8 +332,9 @@ Function QelInstallRelease
     Goto qel_install_close
   ${EndIf}
   StrCpy $QelJob $5
+  StrCpy $QelRound 0
   ${Do}
-    Sleep ${QEL_POLL_MS}
+    !insertmacro _QelPause
     ${If} $QelCancelAsked == 1
       System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
       Pop $QelCall
