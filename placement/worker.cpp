@@ -79,14 +79,19 @@ void Place(PlaceJob* job)
         return;
     }
     // Staging and planning change nothing in the folder; a run undoes what it did. Either way
-    // the staged files are where they were for another try.
-    if (job->phase == PLACE_CANCELLED) return;
-    if (IsCancelled(job) && !job->committed) {
-        job->retryable = 0;
-        PublishStatus(job, PLACE_CANCELLED, 0, 0, CancelledText());
-        return;
+    // the staged files are where they were for another try. The stage that failed said why; what
+    // is left is decided under the parts lock: a host that saw the failure may already have
+    // committed again (PlaceCommit holds the lock), and its new try's status must stand.
+    AcquireSRWLockExclusive(&job->partsLock);
+    if (!job->commitRequested && job->phase != PLACE_CANCELLED) {
+        if (IsCancelled(job) && !job->committed) {
+            job->retryable = 0;
+            PublishStatus(job, PLACE_CANCELLED, 0, 0, CancelledText());
+        } else if (job->phase != PLACE_FAILED) {
+            ReportFailure(job, L"安装失败，安装文件夹保持原样。", nullptr, 0);
+        }
     }
-    if (job->phase != PLACE_FAILED) ReportFailure(job, L"安装失败，安装文件夹保持原样。", nullptr, 0);
+    ReleaseSRWLockExclusive(&job->partsLock);
 }
 
 // Waits in the open phase for the commit, and again after a failed try that may be retried.
