@@ -1,16 +1,21 @@
-; An installer that delivers one release with qelfetch.dll and looks the part with qelskin.dll.
+; An installer that delivers one release with qelfetch.dll, places it with qelplace.dll and looks
+; the part with qelskin.dll; it writes an uninstaller and its entry in the system's list.
 ;
-; Build:  makensis -DQEL_MANIFEST=<manifest.ini> -DQEL_BIN=<folder with both DLLs>
-;                  -DQEL_OUTFILE=<product-setup.exe> [-DQEL_TARGET=amd64-unicode] example.nsi
+; Build:  makensis -DQEL_MANIFEST=<manifest.ini> -DQEL_BIN=<folder with the three DLLs>
+;                  -DQEL_OUTFILE=<product-setup.exe> [-DQEL_TARGET=amd64-unicode]
+;                  [-DQEL_VERSION=<version>] [-DQEL_ALL_USERS] example.nsi
 ;         The manifest is embedded. QEL_TARGET defaults to x86-unicode (32-bit DLLs in QEL_BIN).
-;         The lines to change for a product of your own are the block below.
+;         The lines to change for a product of your own are the block below. The install is per
+;         user ($LOCALAPPDATA\Programs\<product>, no elevation) unless QEL_ALL_USERS is defined
+;         (then $PROGRAMFILES, as an administrator, the entry in HKLM).
 ; Run:    product-setup.exe [/S] [/LOG=<file>] [/D=<folder>]
-;         With a Url in the manifest the package is downloaded into the plug-ins folder; without
-;         one the installer uses application.cab in its own folder.
+;         With a Url in the manifest the package is downloaded into the install folder's staging;
+;         without one the installer uses application.cab in its own folder.
 ;         /LOG=<file> writes the failure or cancel line there (UTF-16LE), in silent mode too,
 ;         with a plain line above it for the failures people meet most.
+;         uninstall.exe [/S] [/LOG=<file>] [_?=<folder>] removes what the install recorded.
 ; Result: exit code 0 when every entry is installed under its Name, 1 when the user cancelled,
-;         2 when the delivery or placing a file failed. Nothing stays behind.
+;         2 when the delivery or placing failed: $INSTDIR is then as it was.
 
 Unicode true
 
@@ -50,15 +55,28 @@ Unicode true
 !endif
 Target ${QEL_TARGET}
 
+!ifndef QEL_VERSION
+  !define QEL_VERSION "1.0"
+!endif
+!define EXAMPLE_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QelExampleApp"
+
 Name "${PRODUCT}"
 Caption " "
 OutFile "${QEL_OUTFILE}"
-!if ${QEL_TARGET} == amd64-unicode
-  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!ifdef QEL_ALL_USERS
+  !if ${QEL_TARGET} == amd64-unicode
+    InstallDir "$PROGRAMFILES64\${PRODUCT}"
+  !else
+    InstallDir "$PROGRAMFILES\${PRODUCT}"
+  !endif
+  RequestExecutionLevel admin
+  !define EXAMPLE_ROOT HKLM
 !else
-  InstallDir "$PROGRAMFILES\${PRODUCT}"
+  ; Per user: the current convention for installs that need no elevation.
+  InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+  RequestExecutionLevel user
+  !define EXAMPLE_ROOT HKCU
 !endif
-RequestExecutionLevel user
 ManifestDPIAware true
 ; The common-controls 6 manifest: without it push buttons send no custom draw.
 XPStyle on
@@ -78,6 +96,8 @@ CompletedText "完成"
 Var Result
 Var Failure ; the failure line for a person: a plain line for the usual faults, then $QelFailure
 Var LogFile
+Var UnStatus
+Var Running   ; ${QelCancel}'s result: a variable, since the section's thread uses the registers
 Var Page
 Var Title
 Var Body
@@ -90,9 +110,14 @@ Page directory "" DirectoryShow
 Page instfiles "" ProgressShow
 Page custom FailureShow
 Page custom FinishShow
+UninstPage uninstConfirm
+UninstPage instfiles "" un.ProgressShow
 
 Function .onInit
   ${QelFiles} "${QEL_BIN}"
+  !ifdef QEL_ALL_USERS
+    SetShellVarContext all
+  !endif
   ${QelPictureFile} "${PICTURE}"
   !if /FileExists "${PICTURE150}"
     ${QelPictureFile150} "${PICTURE150}"
@@ -118,8 +143,8 @@ FunctionEnd
 
 Function .onUserAbort
   ; During the delivery Cancel stops it; the section then ends the install with code 1.
-  ${QelCancel} $0
-  ${IfThen} $0 == 1 ${|} Abort ${|}
+  ${QelCancel} $Running
+  ${IfThen} $Running == 1 ${|} Abort ${|}
 FunctionEnd
 
 ; NSIS calls .onInstFailed only once the user closes a failed install, too late for a failure
@@ -228,7 +253,7 @@ Section "-deliver"
   ${If} $1 == ""
     StrCpy $2 "$EXEDIR\application.cab"
   ${Else}
-    StrCpy $2 "$PLUGINSDIR\application.cab"
+    StrCpy $2 ""  ; downloaded into the install folder's staging
   ${EndIf}
   ${QelInstall} "$PLUGINSDIR\manifest.ini" $2 $QelStatusControl $QelBarControl $Result
   ${If} $Result != 0
@@ -241,7 +266,64 @@ Section "-deliver"
     ${EndIf}
     ; A silent install ends here. With a window the next page shows the failure (FailureShow).
     ${IfThen} ${Silent} ${|} Abort ${|}
+  ${Else}
+    ; The uninstaller and its entry in the system's list of programs (not in the record: the
+    ; uninstaller removes itself after what the record lists).
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "DisplayVersion" "${QEL_VERSION}"
+    WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    ReadINIStr $0 "$PLUGINSDIR\manifest.ini" "Package" "UnpackedSize"
+    IntOp $0 $0 / 1024
+    WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "NoRepair" 1
   ${EndIf}
   ; The progress page leads on by itself: to the failure page or to the finish page.
   SetAutoClose true
+SectionEnd
+
+; The uninstaller: unskinned pages (confirm, progress), the same exit codes and /LOG file.
+Function un.onInit
+  ${QelFiles} "${QEL_BIN}"
+  !ifdef QEL_ALL_USERS
+    SetShellVarContext all
+  !endif
+  StrCpy $Result 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LOG=" $LogFile
+  ${IfThen} ${Errors} ${|} StrCpy $LogFile "" ${|}
+  StrCpy $UnStatus 0
+FunctionEnd
+
+Function un.onUserAbort
+  ${QelCancel} $Running
+  ${IfThen} $Running == 1 ${|} Abort ${|}
+FunctionEnd
+
+Function un.ProgressShow
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $UnStatus $0 1006
+FunctionEnd
+
+Section "Uninstall"
+  SetDetailsPrint listonly
+  ${QelUninstall} $UnStatus $Result
+  ${If} $Result != 0
+    SetErrorLevel $Result
+    ${If} $LogFile != ""
+      FileOpen $0 $LogFile w
+      FileWriteUTF16LE /BOM $0 "$QelFailure$\r$\n"
+      FileClose $0
+    ${EndIf}
+    Abort
+  ${EndIf}
+  ; What the record listed is gone; the uninstaller, its entry and the folder follow (the folder
+  ; only when empty: files the user changed or made stay).
+  Delete "$INSTDIR\uninstall.exe"
+  DeleteRegKey ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}"
+  RMDir "$INSTDIR"
 SectionEnd

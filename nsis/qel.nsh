@@ -1,21 +1,22 @@
-; qel.nsh: qelfetch.dll (payload delivery) and qelskin.dll (the dialogs' look) for NSIS 3 scripts.
+; qel.nsh: qelfetch.dll (payload delivery), qelplace.dll (placing it into the install folder,
+; uninstall) and qelskin.dll (the dialogs' look) for NSIS 3 scripts.
 ;
-; Needs `Unicode true`. Both DLLs are extracted into $PLUGINSDIR and called through the System
+; Needs `Unicode true`. The DLLs are extracted into $PLUGINSDIR and called through the System
 ; plug-in with their plain export names. Handles are `p`, so one script builds x86-unicode and
 ; amd64-unicode installers (give the matching DLLs to ${QelFiles}).
 ;
 ; Reference (every macro is also described where it is defined):
-;   ${QelFiles} BIN_FOLDER              .onInit: put both DLLs into $PLUGINSDIR (checked when built)
+;   ${QelFiles} BIN_FOLDER              .onInit (and un.onInit): put the three DLLs into
+;                                       $PLUGINSDIR (checked when built)
 ;   ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT
-;                                       a section: one delivery, then every entry moved to
-;                                       $INSTDIR\<Name>; RESULT 0 installed, 1 cancelled, 2 failed
-;                                       ($QelFailure holds the failure line)
-;   ${QelCancel} RESULT                 .onUserAbort: cancels a running delivery (RESULT 1: Abort
-;                                       there so the installer stays until the section has closed
-;                                       the job), RESULT 0 when nothing runs
-;   ${QelCheckManifestNames} MANIFEST RESULT
-;                                       "" when every Name is a plain path inside $INSTDIR, else
-;                                       the first unsafe Name's line
+;                                       a section: the release into $INSTDIR as one transaction
+;                                       (delivery into the folder's staging, then placing);
+;                                       RESULT 0 installed, 1 cancelled, 2 failed ($QelFailure
+;                                       holds the failure line); the record keeps QEL_VERSION
+;   ${QelUninstall} STATUS RESULT       the uninstaller's section: removes what the record lists
+;   ${QelCancel} RESULT                 .onUserAbort: cancels a running install or uninstall
+;                                       (RESULT 1: Abort there so the installer stays until the
+;                                       section has closed the jobs), RESULT 0 when nothing runs
 ;   ${QelPictureFile} BMP               .onInit, after ${QelFiles}: the band picture for 100 % (the
 ;                                       build stops when qelpack picture --check refuses it)
 ;   ${QelPictureFile150} BMP            .onInit, optional: the same picture for 150 % (144 DPI)
@@ -41,13 +42,14 @@
 ; that closes the installer on that button). Switched on later, the styled windows give up their
 ; colours by themselves (qelskin.dll) and take them back when it goes off.
 ;
-; Threads: ${QelInstall} runs on the section's thread (it sleeps between polls); every skin
-; macro runs on the UI thread (.onGUIInit, page show callbacks, .onGUIEnd). ${QelCancel} may be
-; called from the UI thread while the section runs.
+; Threads: ${QelInstall} and ${QelUninstall} run on the section's thread (they sleep between
+; polls); every skin macro runs on the UI thread (.onGUIInit, page show callbacks, .onGUIEnd).
+; ${QelCancel} may be called from the UI thread while the section runs.
 ;
 ; Unloading: System keeps a DLL loaded until a call carries `?u`. The include makes that call
-; once per DLL: qelfetch.dll on the PayloadClose of the last open job, qelskin.dll in
-; ${QelSkinEnd}, after the main window is gone. NSIS can then delete $PLUGINSDIR at exit.
+; once per DLL and job: qelfetch.dll on PayloadClose, qelplace.dll on PlaceClose (one job of each
+; runs at a time), qelskin.dll in ${QelSkinEnd}, after the main window is gone. NSIS can then
+; delete $PLUGINSDIR at exit.
 
 !ifndef QEL_NSH_INCLUDED
 !define QEL_NSH_INCLUDED
@@ -99,8 +101,7 @@
 !endif
 
 Var QelFailure        ; the failure line of the last ${QelInstall} ("" after success)
-Var QelJob            ; the running job's handle, 0 when none
-Var QelJobsOpen       ; jobs started and not yet closed
+Var QelJob            ; the running delivery's handle, 0 when none
 Var QelCancelAsked    ; 1 once the user asked to cancel
 Var QelStatusControl  ; window for the status text (0: none)
 Var QelBarControl     ; frozen progress bar for the percentage (0: none)
@@ -128,11 +129,15 @@ Var QelRectB
   !if ! /FileExists "${BIN}/qelskin.dll"
     !error "qel.nsh: ${BIN}/qelskin.dll does not exist"
   !endif
+  !if ! /FileExists "${BIN}/qelplace.dll"
+    !error "qel.nsh: ${BIN}/qelplace.dll does not exist"
+  !endif
   InitPluginsDir
   File "/oname=$PLUGINSDIR\qelfetch.dll" "${BIN}/qelfetch.dll"
   File "/oname=$PLUGINSDIR\qelskin.dll" "${BIN}/qelskin.dll"
+  File "/oname=$PLUGINSDIR\qelplace.dll" "${BIN}/qelplace.dll"
   StrCpy $QelJob 0
-  StrCpy $QelJobsOpen 0
+  StrCpy $QelPlace 0
   StrCpy $QelCancelAsked 0
   StrCpy $QelSkinLoaded 0
   StrCpy $QelFont 0
@@ -152,326 +157,99 @@ Var QelRectB
 Var QelIn
 Var QelIn2
 Var QelOut
+Var QelPlace          ; the running placement job's handle, 0 when none
+Var QelPhase          ; what the poll loops read (their own variables, not registers)
+Var QelPercent
+Var QelText
+Var QelCall
 
-; ---------------------------------------------------------------------------------------------
-; Names. A Name is installed as $INSTDIR\<Name> only when it is a plain relative path: 1 to 240
-; characters, no drive or ':', no leading '\' or '/', no empty, '.' or '..' component, no
-; component ending in a dot or a space, no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
-; CONIN$, CONOUT$, CLOCK$, also with an extension such as "nul.txt"), none of < > " | ? * and no
-; CR, LF or tab. '/' is taken as '\'.
+!include Util.nsh
 
-; $QelIn: a name. $QelOut: the name with '\' separators, or "" when it is unsafe.
-Function QelSafeName
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  StrCpy $0 $QelIn
-  StrCpy $5 ""  ; result
-  StrCpy $1 0   ; position
-  StrCpy $3 ""  ; component so far
-  StrCpy $4 ""  ; normalised name so far
-  StrLen $2 $0
-  ${If} $2 == 0
-  ${OrIf} $2 > 240
-    Goto qel_name_end
-  ${EndIf}
-  qel_name_loop:
-    StrCpy $2 $0 1 $1
-    ${If} $2 == "\"
-    ${OrIf} $2 == "/"
-    ${OrIf} $2 == ""
-      ${IfThen} $3 == "" ${|} Goto qel_name_end ${|}
-      Push $2
-      StrCpy $2 $3 1 -1
-      ${If} $2 == "."
-      ${OrIf} $2 == " "
-        Pop $2
-        Goto qel_name_end
-      ${EndIf}
-      StrCpy $QelIn $3
-      Call QelIsDeviceName
-      Pop $2
-      ${IfThen} $QelOut == 1 ${|} Goto qel_name_end ${|}
-      ${If} $2 == ""
-        StrCpy $5 "$4$3"
-        Goto qel_name_end
-      ${EndIf}
-      StrCpy $4 "$4$3\"
-      StrCpy $3 ""
-    ${Else}
-      ${If} $2 == ":"
-      ${OrIf} $2 == "<"
-      ${OrIf} $2 == ">"
-      ${OrIf} $2 == '"'
-      ${OrIf} $2 == "|"
-      ${OrIf} $2 == "?"
-      ${OrIf} $2 == "*"
-      ${OrIf} $2 == "$\r"
-      ${OrIf} $2 == "$\n"
-      ${OrIf} $2 == "$\t"
-        Goto qel_name_end
-      ${EndIf}
-      StrCpy $3 "$3$2"
-    ${EndIf}
-    IntOp $1 $1 + 1
-    Goto qel_name_loop
-  qel_name_end:
-  StrCpy $QelOut $5
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; $QelIn: one component. $QelOut: 1 when Windows takes it for a device, else 0.
-Function QelIsDeviceName
-  Push $0
-  Push $1
-  Push $2
-  ; The device part is the text before the first dot, trailing spaces trimmed.
-  StrCpy $0 $QelIn
-  StrCpy $1 0
-  qel_dev_scan:
-    StrCpy $2 $0 1 $1
-    ${If} $2 != ""
-    ${AndIf} $2 != "."
-      IntOp $1 $1 + 1
-      Goto qel_dev_scan
-    ${EndIf}
-  StrCpy $0 $0 $1
-  qel_dev_trim:
-    StrCpy $2 $0 1 -1
-    ${If} $2 == " "
-      StrCpy $0 $0 -1
-      Goto qel_dev_trim
-    ${EndIf}
-  StrCpy $QelOut 0
-  ; StrCmp (behind ==) ignores case, as Windows does for device names.
-  ${If} $0 == "CON"
-  ${OrIf} $0 == "PRN"
-  ${OrIf} $0 == "AUX"
-  ${OrIf} $0 == "NUL"
-  ${OrIf} $0 == "CONIN$$"
-  ${OrIf} $0 == "CONOUT$$"
-  ${OrIf} $0 == "CLOCK$$"
-    StrCpy $QelOut 1
+; The pause between two polls: 20 ms during the first second of a loop (a step that ends in
+; moments, taking the folder's lock or placing a small release, is not kept waiting for a whole
+; poll), then QEL_POLL_MS. $QelRound counts the polls of the current loop.
+Var QelRound
+!macro _QelPause
+  ${If} $QelRound < 50
+    Sleep 20
   ${Else}
-    StrLen $2 $0
-    StrCpy $1 $0 3
-    ${If} $1 != "COM"
-    ${AndIf} $1 != "LPT"
-      StrCpy $2 0
-    ${EndIf}
-    ${If} $2 == 4
-      StrCpy $2 $0 1 3
-      ${If} $2 != "0"
-        IntOp $1 $2 + 0
-        ${IfThen} "$1" == "$2" ${|} StrCpy $QelOut 1 ${|}
-      ${EndIf}
-    ${EndIf}
+    Sleep ${QEL_POLL_MS}
   ${EndIf}
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; $QelIn: manifest path. $QelOut: "" when Count is 1 to 256 and every Name is safe and unique
-; (without regard to case, as on Windows), else one line naming the first fault.
-Function QelCheckNames
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  StrCpy $0 $QelIn
-  StrCpy $5 ""
-  ReadINIStr $1 $0 "Package" "Count"
-  IntOp $2 $1 + 0
-  ${If} "$2" != "$1"
-  ${OrIf} $1 < 1
-  ${OrIf} $1 > 256
-    StrCpy $5 "应用包发布清单无效。"
-    Goto qel_check_end
-  ${EndIf}
-  StrCpy $2 0
-  ${DoWhile} $2 < $1
-    ReadINIStr $QelIn $0 "$2" "Name"
-    StrCpy $4 $QelIn
-    Call QelSafeName
-    ${If} $QelOut == ""
-      StrCpy $5 "发布清单中的文件名不能安装：$4"
-      Goto qel_check_end
-    ${EndIf}
-    StrCpy $4 $QelOut
-    StrCpy $3 0
-    ${DoWhile} $3 < $2
-      ReadINIStr $QelIn $0 "$3" "Name"
-      Call QelSafeName
-      ${If} $QelOut == $4
-        StrCpy $5 "发布清单中的文件名重复：$4"
-        Goto qel_check_end
-      ${EndIf}
-      IntOp $3 $3 + 1
-    ${Loop}
-    IntOp $2 $2 + 1
-  ${Loop}
-  qel_check_end:
-  StrCpy $QelOut $5
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; ${QelCheckManifestNames} MANIFEST RESULT: RESULT is "" or the line naming the first fault.
-!macro QelCheckManifestNames MANIFEST RESULT
-  StrCpy $QelIn "${MANIFEST}"
-  Call QelCheckNames
-  StrCpy ${RESULT} $QelOut
+  IntOp $QelRound $QelRound + 1
 !macroend
-!define QelCheckManifestNames "!insertmacro QelCheckManifestNames"
-
-; $QelIn: a relative name with '\' separators. Removes each of its parent folders under
-; $INSTDIR that is empty, deepest first, then $INSTDIR itself when empty.
-Function QelRemoveEmptyParents
-  Push $0
-  Push $1
-  Push $2
-  StrCpy $0 $QelIn
-  StrLen $1 $0
-  ${DoWhile} $1 > 0
-    IntOp $1 $1 - 1
-    StrCpy $2 $0 1 $1
-    ${If} $2 == "\"
-      StrCpy $2 $0 $1
-      RMDir "$INSTDIR\$2"
-    ${EndIf}
-  ${Loop}
-  RMDir "$INSTDIR"
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
 
 ; ---------------------------------------------------------------------------------------------
-; The host's step after a ready delivery: entry i lies in WORK\000i and becomes $INSTDIR\<Name>.
-; $QelIn: manifest, $QelIn2: work directory. $QelOut: "" or the failure line. Every Name is
-; checked before the first file is placed; on a failure every file already placed is removed
-; again, with the folders that became empty.
-Function QelTakeFiles
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  Push $6
-  Push $7
-  StrCpy $0 $QelIn
-  StrCpy $1 $QelIn2
-  Call QelCheckNames
-  StrCpy $5 $QelOut
-  ${If} $5 != ""
-    Goto qel_take_end
-  ${EndIf}
-  ReadINIStr $2 $0 "Package" "Count"
-  StrCpy $3 0
-  StrCpy $4 ""
-  ClearErrors
-  CreateDirectory "$INSTDIR"
-  ${If} ${Errors}
-    StrCpy $5 "无法创建安装文件夹：$INSTDIR"
-    Goto qel_take_end
-  ${EndIf}
-  ${DoWhile} $3 < $2
-    ReadINIStr $QelIn $0 "$3" "Name"
-    Call QelSafeName
-    StrCpy $4 $QelOut
-    IntFmt $6 "%04d" $3
-    StrCpy $6 "$1\$6"
-    ; The folder part of the name: everything before the last '\'.
-    StrLen $7 $4
-    ${DoWhile} $7 > 0
-      IntOp $7 $7 - 1
-      StrCpy $QelOut $4 1 $7
-      ${If} $QelOut == "\"
-        StrCpy $QelOut $4 $7
-        ClearErrors
-        CreateDirectory "$INSTDIR\$QelOut"
-        ${If} ${Errors}
-          StrCpy $5 "无法创建安装文件夹：$INSTDIR\$QelOut"
-          Goto qel_take_undo
-        ${EndIf}
-        ${Break}
-      ${EndIf}
-    ${Loop}
-    ${If} ${FileExists} "$INSTDIR\$4\*.*"
-      StrCpy $5 "安装位置已有同名文件夹：$INSTDIR\$4"
-      Goto qel_take_undo
+; Placing. qelplace.dll takes the install folder's lock, finishes what a killed run left, hands
+; out a work directory inside the folder's staging for the delivery, checks every Name before
+; the download starts, and places the release as one transaction: every existing target moved
+; aside first, everything undone on a failure or a cancel, the install record written last.
+; Poll loop of placement job $QelIn (an artificial function: it serves the installer and the
+; uninstaller): polls every QEL_POLL_MS ms, shows the text in $QelStatusControl and the
+; percentage, from $QelIn2 to 100, in the frozen bar $QelBarControl, and passes on a cancel the
+; user asked for. $QelOut: the final phase (5, 6 or 7); $QelFailure: the final text.
+!macro QelPlaceWait_
+  ; Only the include's own variables: .onUserAbort runs on the UI thread while this loop runs
+  ; on the section's, and NSIS's registers are shared by both.
+  StrCpy $QelPhase 0
+  StrCpy $QelRound 0
+  ${Do}
+    ${If} $QelCancelAsked == 1
+      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelIn) i .s"
+      Pop $QelCall
     ${EndIf}
-    Delete "$INSTDIR\$4"
-    ${If} ${FileExists} "$INSTDIR\$4"
-      StrCpy $5 "无法替换已有的文件：$INSTDIR\$4"
-      Goto qel_take_undo
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelIn, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
+    ${If} $QelCall != 1
+      StrCpy $QelText "qel.nsh: PlacePoll failed ($QelCall)"
+      StrCpy $QelPhase ${QEL_PHASE_FAILED}
+      ${Break}
     ${EndIf}
-    ; Rename is MoveFile: a move on one volume, a copy and delete across volumes. Should that
-    ; still fail, a plain copy is made (the work directory goes with the job).
-    ClearErrors
-    Rename "$6" "$INSTDIR\$4"
-    ${If} ${Errors}
-      ClearErrors
-      CopyFiles /SILENT /FILESONLY "$6" "$INSTDIR\$4"
-      ${If} ${Errors}
-      ${OrIfNot} ${FileExists} "$INSTDIR\$4"
-        Delete "$INSTDIR\$4"
-        StrCpy $5 "无法将文件安装到：$INSTDIR\$4"
-        Goto qel_take_undo
-      ${EndIf}
+    ${If} $QelStatusControl != 0
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
-    IntOp $3 $3 + 1
+    ${If} $QelBarControl != 0
+      IntOp $QelCall 100 - $QelIn2
+      IntOp $QelCall $QelCall * $QelPercent
+      IntOp $QelCall $QelCall / 100
+      IntOp $QelCall $QelCall + $QelIn2
+      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelCall 0
+    ${EndIf}
+    ${IfThen} $QelPhase >= ${QEL_PHASE_READY} ${|} ${Break} ${|}
+    !insertmacro _QelPause
   ${Loop}
-  Goto qel_take_end
-  qel_take_undo:
-    ; Folders made for the entry that failed, then the $3 entries placed before it.
-    StrCpy $QelIn $4
-    Call QelRemoveEmptyParents
-    ${DoWhile} $3 > 0
-      IntOp $3 $3 - 1
-      ReadINIStr $QelIn $0 "$3" "Name"
-      Call QelSafeName
-      Delete "$INSTDIR\$QelOut"
-      StrCpy $QelIn $QelOut
-      Call QelRemoveEmptyParents
-    ${Loop}
-  qel_take_end:
-  StrCpy $QelOut $5
-  Pop $7
-  Pop $6
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
-FunctionEnd
+  StrCpy $QelOut $QelPhase
+  StrCpy $QelFailure $QelText
+!macroend
+
+; Closes placement job $QelIn, unloading qelplace.dll with the call (?u): one job runs at a time.
+; A job that could not remove everything of its own (a program still runs from a backup) says
+; so in the details; the next install or uninstall removes what is left.
+!macro QelPlaceClose_
+  StrCpy $QelPlace 0
+  System::Call "$PLUGINSDIR\qelplace.dll::PlaceClose(p $QelIn) i .s ?u"
+  Pop $QelCall
+  ${If} $QelCall != 1
+    DetailPrint "qel.nsh: PlaceClose left files in the staging folder; the next run removes them"
+  ${EndIf}
+!macroend
 
 ; ---------------------------------------------------------------------------------------------
 ; ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT, in a section (the section's thread):
-; starts a delivery of MANIFEST with the package at PACKAGE (downloaded there when the manifest
-; has a Url, which must then not exist; else the file the installer placed there), polls it
-; every QEL_POLL_MS ms, shows its text in window STATUS and its percentage in the frozen bar BAR
-; (0 for none of either), takes every entry into $INSTDIR\<Name> when it ends ready, and closes
-; the job. The work directory is $PLUGINSDIR\qelwork. RESULT: 0 installed, 1 cancelled (by
-; ${QelCancel}), 2 failed; $QelFailure then holds the failure line (also in the details).
-; Nothing of the release stays in $INSTDIR after 1 or 2.
+; installs the release of MANIFEST into $INSTDIR. A placement job takes the folder and checks
+; every Name; the delivery goes into the work directory it hands out (inside $INSTDIR's staging,
+; so the free-space test covers the install volume); then the files are placed. PACKAGE is the
+; placed package, or "" to download it (the manifest's Url) into the staging folder too. The
+; text goes into window STATUS and the percentage into the frozen bar BAR (0 for none): the
+; delivery fills 90 %, placing the rest. With a window, a placing that fails (a file in use)
+; asks Retry/Cancel first. The record keeps QEL_VERSION (define it before the !include).
+; RESULT: 0 installed, 1 cancelled (by ${QelCancel}), 2 failed; $QelFailure then holds the
+; failure line (also in the details). After 1 or 2 $INSTDIR is as it was.
+!ifndef QEL_VERSION
+  !define QEL_VERSION ""
+!endif
 !macro QelInstall MANIFEST PACKAGE STATUS BAR RESULT
   Push "${BAR}"
   Push "${STATUS}"
@@ -490,111 +268,179 @@ Function QelInstallRelease
   Push $2 ; work directory
   Push $3 ; status text
   Push $4 ; result
-  Push $5 ; job
+  Push $5 ; delivery job
   Push $6 ; phase
   Push $7 ; percent
-  Push $8 ; poll result
+  Push $8 ; call result
   Push $9
   StrCpy $0 $QelIn
   StrCpy $1 $QelIn2
   StrCpy $QelFailure ""
   StrCpy $4 2
-  ${IfNot} ${FileExists} "$PLUGINSDIR\qelfetch.dll"
-    StrCpy $QelFailure "qel.nsh: qelfetch.dll is not in $$PLUGINSDIR; QelFiles was not called in .onInit"
+  ${IfNot} ${FileExists} "$PLUGINSDIR\qelplace.dll"
+  ${OrIfNot} ${FileExists} "$PLUGINSDIR\qelfetch.dll"
+    StrCpy $QelFailure "qel.nsh: qelfetch.dll or qelplace.dll is not in $$PLUGINSDIR; QelFiles was not called in .onInit"
     Goto qel_install_end
   ${EndIf}
   ${If} $QelJob != 0
-    StrCpy $QelFailure "qel.nsh: a delivery is already running"
+  ${OrIf} $QelPlace != 0
+    StrCpy $QelFailure "qel.nsh: an install is already running"
     Goto qel_install_end
-  ${EndIf}
-  ; Names are checked before anything is fetched, and again before the files are placed.
-  StrCpy $QelIn $0
-  Call QelCheckNames
-  ${If} $QelOut != ""
-  ${AndIf} $QelOut != "应用包发布清单无效。"
-    StrCpy $QelFailure $QelOut
-    Goto qel_install_end
-  ${EndIf}
-  StrCpy $2 "$PLUGINSDIR\qelwork"
-  ${If} ${FileExists} "$2\*.*"
-    RMDir /r "$2"
   ${EndIf}
   StrCpy $QelCancelAsked 0
-  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadStart(w r0, w r1, w r2) p .r5"
-  ${If} $5 == "error"
-    StrCpy $QelFailure "qel.nsh: qelfetch.dll cannot be loaded or lacks PayloadStart (a DLL for another processor?)"
-    Goto qel_install_end
-  ${EndIf}
-  ${If} $5 == 0
-    StrCpy $QelFailure "qel.nsh: PayloadStart refused the paths (null or 1024 units and longer)"
-    Goto qel_install_end
-  ${EndIf}
-  StrCpy $QelJob $5
-  IntOp $QelJobsOpen $QelJobsOpen + 1
-  ; NSIS disables Cancel while sections run; the delivery can be cancelled at every phase.
+  ; NSIS disables Cancel while sections run; the install can be cancelled until placing has
+  ; passed its commit point (a later Cancel comes too late: the install completes).
   ${If} $HWNDPARENT != 0
     GetDlgItem $9 $HWNDPARENT 2
     EnableWindow $9 1
+    ; NSIS made the page with Cancel disabled, so the focus sat on no button: a keyboard user
+    ; starts on Cancel (Esc and Enter both cancel).
+    SendMessage $HWNDPARENT ${WM_NEXTDLGCTL} $9 1
   ${EndIf}
-  StrCpy $6 0
+
+  ; The folder: locked, a killed run's work finished, staging made.
+  StrCpy $9 $INSTDIR
+  StrCpy $8 "${QEL_VERSION}"
+  System::Call "$PLUGINSDIR\qelplace.dll::PlaceStart(w r9, w r8) p .r9"
+  ${If} $9 == "error"
+    StrCpy $QelFailure "qel.nsh: qelplace.dll cannot be loaded or lacks PlaceStart (a DLL for another processor?)"
+    Goto qel_install_end
+  ${EndIf}
+  ${If} $9 == 0
+    StrCpy $QelFailure "安装文件夹路径无效：$INSTDIR"
+    Goto qel_install_end
+  ${EndIf}
+  StrCpy $QelPlace $9
+  ; The loops use the include's own variables only: .onUserAbort runs on the UI thread
+  ; meanwhile, and NSIS's registers are shared by both threads.
+  StrCpy $QelRound 0
   ${Do}
-    Sleep ${QEL_POLL_MS}
     ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
+      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelPlace) i .s"
+      Pop $QelCall
     ${EndIf}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p r5, *i .r6, *i .r7, w .r3, i ${NSIS_MAX_STRLEN}) i .r8"
-    ${If} $8 != 1
-      StrCpy $QelFailure "qel.nsh: PayloadPoll failed ($8)"
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p r5) i .r8"
-      StrCpy $6 ${QEL_PHASE_FAILED}
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
+    ${If} $QelStatusControl != 0
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
+    ${EndIf}
+    ${IfThen} $QelPhase >= 2 ${|} ${Break} ${|}
+    !insertmacro _QelPause
+  ${Loop}
+  ${If} $QelPhase != 2
+    StrCpy $QelFailure $QelText
+    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
+    Goto qel_install_close
+  ${EndIf}
+  ; The part: its Names are checked here, before anything is fetched.
+  System::Call "$PLUGINSDIR\qelplace.dll::PlaceAddPart(p $QelPlace, w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r8"
+  ${If} $8 != 1
+    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelFailure
+    ${IfThen} $QelPhase != ${QEL_PHASE_FAILED} ${|} StrCpy $QelFailure "qel.nsh: PlaceAddPart refused the manifest path" ${|}
+    Goto qel_install_close
+  ${EndIf}
+  ${IfThen} $1 == "" ${|} StrCpy $1 "$2.cab" ${|}
+
+  ; The delivery, into the work directory.
+  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadStart(w r0, w r1, w r2) p .r5"
+  ${If} $5 == "error"
+    StrCpy $QelFailure "qel.nsh: qelfetch.dll cannot be loaded or lacks PayloadStart (a DLL for another processor?)"
+    Goto qel_install_close
+  ${EndIf}
+  ${If} $5 == 0
+    StrCpy $QelFailure "qel.nsh: PayloadStart refused the paths (null or 1024 units and longer)"
+    Goto qel_install_close
+  ${EndIf}
+  StrCpy $QelJob $5
+  StrCpy $QelRound 0
+  ${Do}
+    !insertmacro _QelPause
+    ${If} $QelCancelAsked == 1
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
+      Pop $QelCall
+    ${EndIf}
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p $QelJob, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
+    Pop $QelCall
+    Pop $QelPhase
+    Pop $QelPercent
+    Pop $QelText
+    ${If} $QelCall != 1
+      StrCpy $QelText "qel.nsh: PayloadPoll failed ($QelCall)"
+      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
+      Pop $QelCall
+      StrCpy $QelPhase ${QEL_PHASE_FAILED}
       ${Break}
     ${EndIf}
     ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$3"
+      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
     ${EndIf}
     ${If} $QelBarControl != 0
-      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $7 0
+      IntOp $QelPercent $QelPercent * 9
+      IntOp $QelPercent $QelPercent / 10
+      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelPercent 0
     ${EndIf}
-  ${LoopUntil} $6 >= ${QEL_PHASE_READY}
-  ; Cancel is NSIS's again (disabled while sections run): from here on the job is being
-  ; finished, and a Cancel that NSIS took for itself would end the installer under the
-  ; section's feet, before the files are placed or the job is closed.
+  ${LoopUntil} $QelPhase >= ${QEL_PHASE_READY}
+  ${If} $QelPhase != ${QEL_PHASE_READY}
+    StrCpy $QelFailure $QelText
+    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
+    Goto qel_install_close
+  ${EndIf}
+
+  ; Placing: again after Retry while a file is in use (the staged files are given back after a
+  ; failed try).
+  ${Do}
+    System::Call "$PLUGINSDIR\qelplace.dll::PlaceCommit(p $QelPlace) i .s"
+    Pop $8
+    ${If} $8 != 1
+      ${IfThen} $QelFailure == "" ${|} StrCpy $QelFailure "qel.nsh: PlaceCommit refused the job" ${|}
+      ${Break}
+    ${EndIf}
+    StrCpy $QelIn $QelPlace
+    StrCpy $QelIn2 90
+    ${CallArtificialFunction} QelPlaceWait_
+    ${If} $QelOut == ${QEL_PHASE_READY}
+      StrCpy $4 0
+      StrCpy $QelFailure ""
+      ${Break}
+    ${EndIf}
+    ${If} $QelOut == ${QEL_PHASE_CANCELLED}
+      StrCpy $4 1
+      ${Break}
+    ${EndIf}
+    ${If} $QelCancelAsked == 1
+      ${Break}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$QelFailure" /SD IDCANCEL IDRETRY qel_install_retry
+    ${Break}
+    qel_install_retry:
+  ${Loop}
+
+  qel_install_close:
+  ; Cancel is NSIS's again (disabled while sections run): from here on the jobs are being
+  ; closed, and a Cancel that NSIS took for itself would end the installer under the section.
   ${If} $HWNDPARENT != 0
     GetDlgItem $9 $HWNDPARENT 2
     EnableWindow $9 0
   ${EndIf}
-  ${If} $6 == ${QEL_PHASE_READY}
-    StrCpy $QelIn $0
-    StrCpy $QelIn2 $2
-    Call QelTakeFiles
-    ${If} $QelOut == ""
-      StrCpy $4 0
-    ${Else}
-      StrCpy $QelFailure $QelOut
+  ; The delivery first: its work directory lies in the placement job's staging. The files
+  ; placed are no longer where it made them, which counts as deleted.
+  ${If} $QelJob != 0
+    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p $QelJob) i .s ?u"
+    StrCpy $QelJob 0
+    Pop $8
+    ${If} $8 != 1
+      DetailPrint "qel.nsh: PayloadClose reported that not every file of the delivery was deleted"
     ${EndIf}
-  ${ElseIf} $6 == ${QEL_PHASE_CANCELLED}
-    StrCpy $4 1
-    StrCpy $QelFailure $3
-  ${ElseIf} $QelFailure == ""
-    StrCpy $QelFailure $3
   ${EndIf}
-  ; Close the job; the last open job's close also unloads qelfetch.dll (?u).
-  IntOp $QelJobsOpen $QelJobsOpen - 1
-  StrCpy $QelJob 0
-  ; qelfetch.dll may be unloaded right after the close: anything of the job that can still
-  ; run its code (WinHTTP's last callback after a download) holds a reference of its own.
-  ${If} $QelJobsOpen == 0
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8 ?u"
-  ${Else}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p r5) i .r8"
-  ${EndIf}
-  ${If} $8 != 1
-    ; The files placed into $INSTDIR are no longer where the job left them, and a job that
-    ; does not count moved files as gone reports that. The work directory lies in
-    ; $PLUGINSDIR, which NSIS removes at exit.
-    DetailPrint "qel.nsh: PayloadClose reported that not every file of the job was deleted"
-    RMDir /r "$2"
-  ${EndIf}
+  StrCpy $QelIn $QelPlace
+  ${CallArtificialFunction} QelPlaceClose_
   qel_install_end:
   ${If} $4 != 0
     DetailPrint $QelFailure
@@ -612,19 +458,83 @@ Function QelInstallRelease
   Pop $0
 FunctionEnd
 
-; ${QelCancel} RESULT, on the UI thread (.onUserAbort): asks the running delivery to stop.
-; RESULT 1: a delivery was running; call Abort in .onUserAbort so the installer waits for the
-; section to close the job (${QelInstall} then returns 1). RESULT 0: nothing runs.
-; The section's thread makes the PayloadCancel call at its next poll, so the job is never
-; touched from the UI thread while the section may be closing it.
+; ${QelUninstall} STATUS RESULT, in the uninstaller's section: removes exactly what $INSTDIR's
+; install record lists (and the folders that became empty, the record, and $INSTDIR when empty);
+; files the user changed stay. The text goes into window STATUS (0 for none). With a window, a
+; file in use asks Retry/Cancel first. RESULT: 0 removed, 1 cancelled, 2 failed with nothing
+; removed; $QelFailure then holds the line. Needs ${QelFiles} in un.onInit.
+!macro QelUninstall STATUS RESULT
+  Push "${STATUS}"
+  Pop $QelStatusControl
+  StrCpy $QelBarControl 0
+  ${CallArtificialFunction} QelRemoveInstall_
+  StrCpy ${RESULT} $QelOut
+!macroend
+!define QelUninstall "!insertmacro QelUninstall"
+
+!macro QelRemoveInstall_
+  StrCpy $QelFailure ""
+  StrCpy $QelOut 2
+  StrCpy $QelCancelAsked 0
+  ${IfNot} ${FileExists} "$PLUGINSDIR\qelplace.dll"
+    StrCpy $QelFailure "qel.nsh: qelplace.dll is not in $$PLUGINSDIR; QelFiles was not called in un.onInit"
+  ${Else}
+    ${Do}
+      StrCpy $QelText $INSTDIR
+      System::Call "$PLUGINSDIR\qelplace.dll::RemoveStart(w '$QelText') p .s"
+      Pop $QelPlace
+      ${If} $QelPlace == 0
+      ${OrIf} $QelPlace == "error"
+        StrCpy $QelPlace 0
+        StrCpy $QelFailure "qel.nsh: RemoveStart refused $INSTDIR (or qelplace.dll cannot be loaded)"
+        StrCpy $QelOut 2
+        ${Break}
+      ${EndIf}
+      StrCpy $QelIn $QelPlace
+      StrCpy $QelIn2 0
+      ${CallArtificialFunction} QelPlaceWait_
+      StrCpy $QelIn $QelPlace
+      ${CallArtificialFunction} QelPlaceClose_
+      ${If} $QelPhase == ${QEL_PHASE_READY}
+        StrCpy $QelOut 0
+        StrCpy $QelFailure ""
+        ${Break}
+      ${EndIf}
+      StrCpy $QelOut 2
+      ${If} $QelPhase == ${QEL_PHASE_CANCELLED}
+      ${OrIf} $QelCancelAsked == 1
+        StrCpy $QelOut 1
+        ${Break}
+      ${EndIf}
+      ; Nothing was removed: after Retry a new job starts over.
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$QelFailure" /SD IDCANCEL IDRETRY qel_remove_retry
+      ${Break}
+      qel_remove_retry:
+    ${Loop}
+  ${EndIf}
+  ${If} $QelOut != 0
+    DetailPrint $QelFailure
+  ${EndIf}
+!macroend
+
+; ${QelCancel} RESULT, on the UI thread (.onUserAbort, un.onUserAbort): asks the running
+; install or uninstall to stop. RESULT should be a variable of the script's own, not a register:
+; the section runs at the same time on its own thread, and NSIS's registers are shared. RESULT 1: one was running; call Abort there so the installer
+; waits for the section to close its jobs (${QelInstall} then returns 1, or 0 when placing had
+; passed its commit point). RESULT 0: nothing runs. The section's thread makes the cancel calls
+; at its next poll, so no job is ever touched from the UI thread while the section may be
+; closing it.
 !macro QelCancel RESULT
+  StrCpy ${RESULT} 0
   ${If} $QelJob != 0
   ${AndIf} $QelJob != ""
-    StrCpy $QelCancelAsked 1
     StrCpy ${RESULT} 1
-  ${Else}
-    StrCpy ${RESULT} 0
   ${EndIf}
+  ${If} $QelPlace != 0
+  ${AndIf} $QelPlace != ""
+    StrCpy ${RESULT} 1
+  ${EndIf}
+  ${IfThen} ${RESULT} == 1 ${|} StrCpy $QelCancelAsked 1 ${|}
 !macroend
 !define QelCancel "!insertmacro QelCancel"
 

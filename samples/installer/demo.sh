@@ -6,9 +6,13 @@
 #   2. the good installer through its pages: welcome, folder, progress while downloading,
 #      finish; the broken one to its failure page. nsis_pilot.exe (tests/nsis) presses the
 #      buttons from outside, as a user would.
+#   3. an upgrade: version 1.0 installed silently, then 2.0 (a file changed, one added, one
+#      gone) through its pages while a program holds a file of 1.0 (tests/nsis/filehold.exe):
+#      placing waits for it, then asks Retry/Cancel; the program lets go, Retry, finish.
 # Screenshots: TEST_BUILD_DIR/demo/*.png, or with --dpi N (96, 120, 144, 192, ...) the installer
 # runs at N DPI and they go to TEST_BUILD_DIR/demo-N/. Exits 0 when the good run installed
-# (exit 0) and the broken one ended on the failure page (exit 2), with nothing left behind.
+# (exit 0), the broken one ended on the failure page (exit 2) and the upgrade installed (exit 0),
+# with nothing left behind.
 set -euo pipefail
 build=${1:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
 testbuild=${2:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
@@ -42,7 +46,8 @@ cleanup() {
       </dev/null >/dev/null 2>&1; WINEPREFIX="$1/wine-x11" wineserver -k 2>/dev/null' _ "$testbuild" 2>&1 | grep -v '^X connection to' || true
   fi
   rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh" \
-    "$demo/pilot.out" "$demo/good-setup.out" "$demo/broken-setup.out"
+    "$demo/pilot.out" "$demo/good-setup.out" "$demo/broken-setup.out" "$demo/v1" "$demo/v2" "$demo/install-upgrade" \
+    "$demo/upgrade-setup.out" "$demo/hold.fifo" "$demo/hold.out"
 }
 trap cleanup EXIT
 
@@ -68,6 +73,20 @@ data[len(data) // 2] ^= 0x5A
 open(sys.argv[2], "wb").write(data)
 PY
 
+# The upgrade's two releases: the sample as 1.0, and 2.0 with numbers.txt changed, a file added
+# and 文档/说明.txt gone. Placed packages (no Url): the upgrade is about placing.
+bash "$sample" "$build" "$testbuild" "$target" "$demo/v1"
+mkdir -p "$demo/v2"
+cp -r "$demo/v1/payload" "$demo/v2/payload"
+rm -rf "$demo/v1/payload"
+rm "$demo/v2/payload/文档/说明.txt"
+seq 1 30000 >"$demo/v2/payload/numbers.txt"
+echo "新版本的更新说明。" >"$demo/v2/payload/更新说明.txt"
+"$build/native/qelpack" pack "$demo/v2/payload" "$demo/v2" </dev/null >/dev/null
+rm -rf "$demo/v2/payload"
+makensis -V2 -DQEL_MANIFEST="$demo/v2/manifest.ini" -DQEL_BIN="$testbuild/bin" -DQEL_OUTFILE="$demo/v2/example-setup.exe" \
+  -DQEL_TARGET="$target" -DQEL_VERSION=2.0 "$top/nsis/example.nsi" >"$demo/v2/makensis.log"
+
 cat >"$demo/run.sh" <<'INNER'
 # Inside Xvfb: runs one installer, leads it through its pages and photographs each one.
 set -u
@@ -76,10 +95,10 @@ export WINEPREFIX="$testbuild/wine-x11"
 # The pilot's output goes through a file: a Wine service it happens to start inherits its
 # standard handles and lives on with the wineserver, so a pipe would never reach its end.
 pilot() {
-  "$QEL_WINE" "$testbuild/bin/nsis_pilot.exe" "$@" </dev/null >"$demo/pilot.out" 2>/dev/null
+  "$QEL_WINE" "$testbuild/bin/nsis_pilot.exe" "$@" </dev/null >"$demo/pilot.out" 2>/dev/null 4>&-
   tr -d '\r' <"$demo/pilot.out"
 }
-shoot() { sleep 0.8; import -window root "$demo/$1.png"; echo "qel: demo: screenshot $demo/$1.png"; }
+shoot() { sleep 0.8; import -window root "$demo/$1.png" 4>&-; echo "qel: demo: screenshot $demo/$1.png"; }
 # wait_for KIND: until the installer shows that page (60 s at most).
 wait_for() {
   local i
@@ -87,8 +106,20 @@ wait_for() {
   echo "qel: demo: $name: the $1 page did not come" >&2
   return 1
 }
-"$QEL_WINE" "$demo/$name/example-setup.exe" "/D=Z:$(echo "$demo/install-$name" | tr '/' '\\')" </dev/null \
-  >"$demo/$name-setup.out" 2>&1 &
+folder="Z:$(echo "$demo/install-$name" | tr '/' '\\')"
+setup_exe="$demo/$name/example-setup.exe"
+if [ "$name" = upgrade ]; then
+  # 1.0 silently; then a program holds numbers.txt without delete sharing until its input closes.
+  "$QEL_WINE" "$demo/v1/example-setup.exe" /S "/D=$folder" </dev/null >"$demo/upgrade-setup.out" 2>&1
+  rm -f "$demo/hold.fifo"
+  mkfifo "$demo/hold.fifo"
+  "$QEL_WINE" "$testbuild/bin/filehold.exe" none "$folder\\numbers.txt" <"$demo/hold.fifo" >"$demo/hold.out" 2>&1 &
+  exec 4>"$demo/hold.fifo"
+  for _ in $(seq 100); do grep -q held "$demo/hold.out" 2>/dev/null && break; sleep 0.1; done
+  setup_exe="$demo/v2/example-setup.exe"
+fi
+# Not a writer of the holder's input (fd 4, upgrade only): the holder must see it end.
+"$QEL_WINE" "$setup_exe" "/D=$folder" </dev/null >>"$demo/$name-setup.out" 2>&1 4>&- &
 setup=$!
 if wait_for custom; then
   [ "$name" = good ] && shoot 1-welcome
@@ -104,6 +135,21 @@ if wait_for custom; then
       shoot 3-progress
       # The progress page leads on to the finish page by itself once the files are in place.
       wait_for custom && shoot 4-finish && pilot click 1
+    elif [ "$name" = upgrade ]; then
+      # Placing tries the held file again for a few seconds, then asks.
+      for _ in $(seq 240); do
+        case $(pilot status) in 正在等待文件释放*) break ;; esac
+        sleep 0.25
+      done
+      shoot 6-upgrade-waiting
+      # pilot's own result is lost in the pipe: the box is up when it prints its text.
+      for _ in $(seq 120); do [ -n "$(pilot box)" ] && break; sleep 0.25; done
+      shoot 7-upgrade-retry
+      # The program lets go; Retry places 2.0.
+      exec 4>&-
+      sleep 1
+      pilot box 4 >/dev/null
+      wait_for custom && shoot 8-upgrade-finish && pilot click 1
     else
       wait_for failure && shoot 5-failure && pilot click 28945
     fi
@@ -128,7 +174,7 @@ xvfb-run -a bash -c 'WINEPREFIX="$1/wine-x11" "$QEL_WINE" reg add "HKCU\Control 
   </dev/null >/dev/null 2>&1' _ "$testbuild" "$dpi" 2>&1 | grep -v '^X connection to' || true
 say "at $dpi DPI, screenshots into ${demo#"$testbuild"/}/"
 status=0
-for name in good broken; do
+for name in good broken upgrade; do
   say "run: the $name release"
   # Each Xvfb session gets its own wineserver: one left from the session before (the Wine
   # services keep it alive) would still talk to that session's display, now gone.
@@ -142,5 +188,10 @@ for name in good broken; do
   [ "$name" = broken ] && want=2
   [ "$code" = "$want" ] || { echo "qel: demo: the $name installer ended with $code, not $want" >&2; status=1; }
 done
+if [ "$status" = 0 ]; then
+  version=$(iconv -f utf-16 -t utf-8 "$demo/install-upgrade/qel-install.ini" 2>/dev/null | tr -d '\r' | sed -n 's/^Version=//p')
+  [ "$version" = 2.0 ] || { echo "qel: demo: the upgrade's record says version '$version', not 2.0" >&2; status=1; }
+  [ ! -e "$demo/install-upgrade/文档/说明.txt" ] || { echo "qel: demo: the upgrade left a file 2.0 no longer has" >&2; status=1; }
+fi
 [ "$status" = 0 ] && say "done; screenshots: $(cd "$demo" && ls ./*.png | tr '\n' ' ')"
 exit $status

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the shipped DLLs' PE headers: 32-bit i386, exactly the documented exports (undecorated),
-# and imports from platform DLLs only (no C runtime, no libstdc++ or libgcc DLL).
+# Checks the shipped DLLs' PE headers (qelfetch, qelskin, qelplace): 32-bit i386, exactly the
+# documented exports (undecorated), and imports from platform DLLs only (no C runtime, no
+# libstdc++ or libgcc DLL).
 set -u
 fail=0
 check() {
@@ -33,4 +34,8 @@ check "$1" "PayloadStart PayloadPoll PayloadCancel PayloadClose" "KERNEL32.DLL W
   "KERNEL32.DLL WINHTTP.DLL BCRYPT.DLL"
 check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindowFrame StylePreviewProgress HideProgressDetails StyleStatusLine CreateFailureClose CreateFailureText FontForDpi FontLineHeight" \
   "USER32.DLL GDI32.DLL COMCTL32.DLL DWMAPI.DLL KERNEL32.DLL"
+# qelplace: Restart Manager names the programs holding a file; bcrypt checks the user's changes;
+# ntdll gives a file's index without a query of its volume.
+check "$3" "PlaceStart PlaceAddPart PlaceAddFiles PlaceCommit PlacePoll PlaceCancel PlaceClose RemoveStart" \
+  "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL" "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL"
 exit $fail

@@ -31,13 +31,14 @@ class Dist(unittest.TestCase):
         with zipfile.ZipFile(zip_path) as z:
             names = sorted(z.namelist())
             self.assertEqual(names, sorted(stem + "/" + n for n in [
-                "README.txt", "bin/qelfetch.dll", "bin/qelskin.dll", "bin/qelpack.exe", "include/payload.h",
-                "include/style.h", "lib/qelfetch.dll.a", "lib/qelskin.dll.a", "nsis/qel.nsh", "nsis/example.nsi",
-                "nsis/band.bmp", "nsis/band150.bmp", "nsis/band200.bmp", "reference.md"]))
+                "README.txt", "bin/qelfetch.dll", "bin/qelskin.dll", "bin/qelplace.dll", "bin/qelpack.exe",
+                "include/payload.h", "include/style.h", "include/place.h", "lib/qelfetch.dll.a", "lib/qelskin.dll.a",
+                "lib/qelplace.dll.a", "nsis/qel.nsh", "nsis/example.nsi", "nsis/band.bmp", "nsis/band150.bmp",
+                "nsis/band200.bmp", "reference.md"]))
             unpacked = os.path.join(self.dir, "empty")
             os.makedirs(unpacked)
             z.extractall(unpacked)
-        for dll in ("qelfetch.dll", "qelskin.dll"):
+        for dll in ("qelfetch.dll", "qelskin.dll", "qelplace.dll"):
             with open(os.path.join(BUILD, "bin", dll), "rb") as a, open(os.path.join(unpacked, stem, "bin", dll), "rb") as b:
                 self.assertEqual(a.read(), b.read(), dll + " in the kit is not the shipped one")
         kit = os.path.join(unpacked, stem)

@@ -27,6 +27,10 @@ PAYLOAD = {
 }
 
 
+# Written by the installer beside the release's files.
+KIT_FILES = {"uninstall.exe", "qel-install.ini"}
+
+
 def win(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -127,21 +131,28 @@ class Installer(unittest.TestCase):
         with open(self.log, "rb") as f:
             return f.read().decode("utf-16").strip()
 
-    def installed(self):
+    def installed(self, kit=False):
+        """The files in $INSTDIR; without kit, the installer's own (the uninstaller and the
+        install record) are left out."""
         found = {}
         for root, _, files in os.walk(self.instdir):
             for name in files:
                 path = os.path.join(root, name)
+                relative = os.path.relpath(path, self.instdir)
+                if not kit and relative in KIT_FILES:
+                    continue
                 with open(path, "rb") as f:
-                    found[os.path.relpath(path, self.instdir)] = hashlib.sha256(f.read()).hexdigest()
+                    found[relative] = hashlib.sha256(f.read()).hexdigest()
         return found
 
     def assert_everything_installed(self):
         want = {name: hashlib.sha256(data).hexdigest() for name, data in PAYLOAD.items()}
         self.assertEqual(self.installed(), want)
+        for name in KIT_FILES:
+            self.assertTrue(os.path.isfile(os.path.join(self.instdir, name)), name + " was not written")
 
     def assert_nothing_of_the_release(self):
-        self.assertEqual(self.installed(), {}, "files of the release stayed in $INSTDIR")
+        self.assertEqual(self.installed(kit=True), {}, "files of the release stayed in $INSTDIR")
 
     def assert_nothing_left_behind(self, *extra_allowed):
         # The installer's folder holds only what the test put there (and the log).
@@ -183,6 +194,10 @@ class Installer(unittest.TestCase):
         with open(os.path.join(self.instdir, "子目录", "数据.bin"), "wb") as f:
             f.write(b"old version")
         self.assertEqual(self.install(setup), 0)
+        # A file no install recorded is the user's: replaced, and kept beside the new one.
+        with open(os.path.join(self.instdir, "子目录", "数据.bin.user"), "rb") as f:
+            self.assertEqual(f.read(), b"old version")
+        os.remove(os.path.join(self.instdir, "子目录", "数据.bin.user"))
         self.assert_everything_installed()
 
     # --- failures ----------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 //   nsis_pilot.exe next              asks for the next page (the message NSIS's pages send)
 //   nsis_pilot.exe status            prints the progress page's status line (UTF-8); exit 1 on
 //                                    any other page
+//   nsis_pilot.exe progress          prints the progress page's bar position and status line
 //   nsis_pilot.exe windows           prints the main window's client size, then every window
 //                                    inside it: id, class,
 //                                    place in the main window's client area, shown, parent's
@@ -12,6 +13,9 @@
 //   nsis_pilot.exe cancel PREFIX [SECONDS]
 //                                    leads the installer to its progress page, waits until the
 //                                    status line starts with PREFIX and clicks Cancel (button 2)
+//   nsis_pilot.exe box [ID]          prints the text of the installer's message box (UTF-8) and,
+//                                    with ID, clicks its button ID (IDRETRY 4, IDCANCEL 2); exit
+//                                    1 when the installer shows none
 // The installer's main window is a top-level dialog with buttons 1, 2 and 3 and a page (a child
 // dialog); the progress page holds the status line 1006 and the bar 1004, the directory page
 // the edit 1019. Other pages use 1006 too (the directory page's intro text), so the status
@@ -20,6 +24,8 @@
 // full Windows path, only that program's window is taken (another installer or dialog running
 // in the same prefix is left alone).
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -54,6 +60,17 @@ BOOL CALLBACK FindInstallerProc(HWND window, LPARAM data)
     if (FindPage(window) == nullptr || GetDlgItem(window, 1) == nullptr || GetDlgItem(window, 2) == nullptr ||
         GetDlgItem(window, 3) == nullptr)
         return TRUE;
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+}
+
+// A message box of the installer: a top-level dialog of its own without a page.
+BOOL CALLBACK FindBoxProc(HWND window, LPARAM data)
+{
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window) || !OwnedByTheInstaller(window)) return TRUE;
+    if (FindPage(window) != nullptr || GetDlgItem(window, 0xFFFF) == nullptr) return TRUE;
     *reinterpret_cast<HWND*>(data) = window;
     return FALSE;
 }
@@ -166,6 +183,19 @@ int wmain(int argc, wchar_t** argv)
         int seconds = argc == 4 ? _wtoi(argv[3]) : 60;
         return seconds > 0 ? Cancel(argv[2], seconds) : 2;
     }
+    if (wcscmp(argv[1], L"box") == 0 && argc <= 3) {
+        HWND box = nullptr;
+        EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&box));
+        if (box == nullptr) return 1;
+        wchar_t text[1024] = {};
+        DWORD_PTR copied = 0;
+        SendMessageTimeoutW(GetDlgItem(box, 0xFFFF), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, &copied);
+        PrintUtf8(text);
+        std::printf("\n");
+        if (argc == 3) Click(box, _wtoi(argv[2]));
+        return 0;
+    }
     HWND main = FindInstaller();
     if (wcscmp(argv[1], L"page") == 0 && argc == 2) {
         std::printf("%s\n", main != nullptr ? PageKind(main) : "none");
@@ -178,6 +208,16 @@ int wmain(int argc, wchar_t** argv)
     }
     if (wcscmp(argv[1], L"click") == 0 && argc == 3) {
         Click(main, _wtoi(argv[2]));
+        return 0;
+    }
+    if (wcscmp(argv[1], L"progress") == 0 && argc == 2) {
+        wchar_t text[1024];
+        if (!StatusText(main, text)) return 1;
+        DWORD_PTR position = 0;
+        SendMessageTimeoutW(GetDlgItem(FindPage(main), 1004), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+        std::printf("%u ", static_cast<unsigned>(position));
+        PrintUtf8(text);
+        std::printf("\n");
         return 0;
     }
     if (wcscmp(argv[1], L"status") == 0 && argc == 2) {

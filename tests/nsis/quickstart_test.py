@@ -108,6 +108,7 @@ class DebPackage(unittest.TestCase):
             "./usr/share/nsis/Include/qel.nsh": "-rw-r--r--",
             "./usr/share/qel/bin/qelfetch.dll": "-rw-r--r--",
             "./usr/share/qel/bin/qelskin.dll": "-rw-r--r--",
+            "./usr/share/qel/bin/qelplace.dll": "-rw-r--r--",
             "./usr/share/qel/example/example.nsi": "-rw-r--r--",
             "./usr/share/qel/example/band.bmp": "-rw-r--r--",
             "./usr/share/qel/example/band150.bmp": "-rw-r--r--",
@@ -121,6 +122,7 @@ class DebPackage(unittest.TestCase):
         for packaged, source in [("usr/share/nsis/Include/qel.nsh", os.path.join(TOP, "nsis", "qel.nsh")),
                                  ("usr/share/qel/bin/qelfetch.dll", os.path.join(BUILD, "bin", "qelfetch.dll")),
                                  ("usr/share/qel/bin/qelskin.dll", os.path.join(BUILD, "bin", "qelskin.dll")),
+                                 ("usr/share/qel/bin/qelplace.dll", os.path.join(BUILD, "bin", "qelplace.dll")),
                                  ("usr/share/qel/example/example.nsi", os.path.join(TOP, "nsis", "example.nsi")),
                                  ("usr/share/doc/qel-kit/reference.md", os.path.join(TOP, "README.md"))]:
             with open(os.path.join(self.root, packaged), "rb") as a, open(source, "rb") as b:

@@ -16,7 +16,8 @@ Description: kit for NSIS installers that download and verify an application pac
  qelpack makes a release (application.cab and the manifest.ini that describes it)
  and the installer's band picture. qel.nsh, which makensis finds without
  !addincludedir, drives the 32-bit qelfetch.dll (download, SHA-256 check,
- extraction) and qelskin.dll (the dialogs' look) from an NSIS 3 script. The DLLs
+ extraction), qelplace.dll (placing the files as one transaction, upgrades,
+ uninstall) and qelskin.dll (the dialogs' look) from an NSIS 3 script. The DLLs
  are in /usr/share/qel/bin, the example installer in /usr/share/qel/example.
 """
 
@@ -30,9 +31,11 @@ License: other
 """
 
 CONTENTS = {
-    "zip": """bin/qelfetch.dll, bin/qelskin.dll   the 32-bit DLLs (stdcall exports, no C runtime)
+    "zip": """bin/qelfetch.dll, bin/qelplace.dll, bin/qelskin.dll
+                                    the 32-bit DLLs (stdcall exports, no C runtime)
 bin/qelpack.exe                     the release packer and band picture maker for Windows
-include/payload.h, include/style.h  C headers of the exports
+include/payload.h, include/place.h, include/style.h
+                                    C headers of the exports
 lib/*.dll.a                         import libraries (mingw-w64)
 nsis/qel.nsh                        the NSIS include
 nsis/example.nsi, nsis/band*.bmp    the example installer and its band pictures (100, 150, 200 %)
@@ -40,7 +43,7 @@ reference.md                        the full reference (manifest format, exports
 """,
     "deb": """/usr/bin/qelpack                    the release packer and band picture maker
 /usr/share/nsis/Include/qel.nsh     the NSIS include (makensis finds it by itself)
-/usr/share/qel/bin/                 qelfetch.dll and qelskin.dll, the 32-bit DLLs
+/usr/share/qel/bin/                 qelfetch.dll, qelplace.dll and qelskin.dll, the 32-bit DLLs
 /usr/share/qel/example/             the example installer and its band pictures (100, 150, 200 %)
 /usr/share/doc/qel-kit/reference.md the full reference (manifest format, exports, macros)
 """,
@@ -65,6 +68,7 @@ def quick_start(top):
 
 
 def readme(top, kind):
-    return ("qel {v}: delivery (qelfetch.dll) and the dialogs' look (qelskin.dll) for NSIS 3 installers\n\n"
+    return ("qel {v}: delivery (qelfetch.dll), placing and uninstall (qelplace.dll) and the dialogs' look "
+            "(qelskin.dll) for NSIS 3 installers\n\n"
             "{contents}\n"
             "QUICK START\n\n{quick}").format(v=version(top), contents=CONTENTS[kind], quick=quick_start(top))

@@ -4,7 +4,7 @@
     /usr/bin/qelpack                      the native release packer (its libraries declared,
                                           found by dpkg-shlibdeps)
     /usr/share/nsis/Include/qel.nsh       where Debian's makensis finds it without !addincludedir
-    /usr/share/qel/bin/qelfetch.dll, qelskin.dll   the 32-bit DLLs the installers carry
+    /usr/share/qel/bin/qelfetch.dll, qelplace.dll, qelskin.dll   the 32-bit DLLs the installers carry
     /usr/share/qel/example/example.nsi, band*.bmp   the example installer and its band pictures
     /usr/share/doc/qel-kit/README, reference.md, copyright
 
@@ -63,7 +63,7 @@ def main():
     version = kit_text.version(top)
     name = "qel-kit_%s_amd64.deb" % version
     qelpack = os.path.join(build, "native", "qelpack")
-    dlls = [os.path.join(build, "bin", d) for d in ("qelfetch.dll", "qelskin.dll")]
+    dlls = [os.path.join(build, "bin", d) for d in ("qelfetch.dll", "qelplace.dll", "qelskin.dll")]
     for path in [qelpack, *dlls] + [os.path.join(top, "nsis", f) for f in ("qel.nsh", "example.nsi", "band.bmp", "band150.bmp", "band200.bmp")]:
         if not os.path.isfile(path):
             return fail(2, "%s is missing; run ./qel build" % path)

@@ -34,11 +34,14 @@ def main():
     parts = [
         ("bin/qelfetch.dll", os.path.join(build, "bin", "qelfetch.dll")),
         ("bin/qelskin.dll", os.path.join(build, "bin", "qelskin.dll")),
+        ("bin/qelplace.dll", os.path.join(build, "bin", "qelplace.dll")),
         ("bin/qelpack.exe", os.path.join(build, "bin", "qelpack.exe")),
         ("include/payload.h", os.path.join(top, "delivery", "payload.h")),
         ("include/style.h", os.path.join(top, "skinning", "style.h")),
+        ("include/place.h", os.path.join(top, "placement", "place.h")),
         ("lib/qelfetch.dll.a", os.path.join(build, "lib", "qelfetch.dll.a")),
         ("lib/qelskin.dll.a", os.path.join(build, "lib", "qelskin.dll.a")),
+        ("lib/qelplace.dll.a", os.path.join(build, "lib", "qelplace.dll.a")),
         ("nsis/qel.nsh", os.path.join(top, "nsis", "qel.nsh")),
         ("nsis/example.nsi", os.path.join(top, "nsis", "example.nsi")),
         ("nsis/band.bmp", os.path.join(top, "nsis", "band.bmp")),
@@ -50,7 +53,7 @@ def main():
         if not os.path.isfile(path):
             print("qel: dist: %s is missing (%s); run ./qel build" % (name, path), file=sys.stderr)
             return 2
-    for dll in ("qelfetch.dll", "qelskin.dll", "qelpack.exe"):
+    for dll in ("qelfetch.dll", "qelskin.dll", "qelplace.dll", "qelpack.exe"):
         with open(os.path.join(build, "bin", dll), "rb") as f:
             data = f.read(4096)
         pe = int.from_bytes(data[0x3C:0x40], "little")

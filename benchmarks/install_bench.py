@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""./qel bench's installer figures, measured the same way as qelbench's (A and B alternating,
+median and spread of the per-pair ratios), and added to its bench.json:
+
+  - the whole silent install of a 256-file release by the example installer (lock, delivery with
+    its verification, placing, uninstaller and entry) against a plain NSIS installer that embeds
+    the same files with `File /r` (target: at most 3 times as long);
+  - with the installer's pages, the longest time its progress page's status (text and bar) stood
+    still, sampled from outside with nsis_pilot.exe (target: at most 1 second).
+
+    install_bench.py --bin BIN --build BUILD --target TARGET --wine-run WINE_RUN --nsis NSIS
+                     --scratch DIR --json BENCH_JSON [--pairs N]
+"""
+import argparse
+import json
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+parser = argparse.ArgumentParser()
+for option in ("--bin", "--build", "--target", "--wine-run", "--nsis", "--scratch", "--json"):
+    parser.add_argument(option, required=True)
+parser.add_argument("--pairs", type=int, default=5)
+ARGS = parser.parse_args()
+NATIVE_QELPACK = os.path.join(os.path.dirname(ARGS.build.rstrip("/")), "build", "native", "qelpack")
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QelExampleApp"
+
+
+def win(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*args, timeout=600):
+    # Output to files: a Wine service started on first use would hold a pipe open.
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run([ARGS.wine_run, *args], stdout=out, stderr=out, stdin=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        return done.returncode, out.read().decode("utf-8", "replace")
+
+
+def payload(folder, count, size, seed):
+    rng = random.Random(seed)
+    words = b"the release carries text and data of every kind; "
+    for i in range(count):
+        path = os.path.join(folder, "part%d" % (i % 8), "file%03d.dat" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            # Half text, half random: what a real release compresses to.
+            f.write((words * (size // (2 * len(words)) + 1))[:size // 2] + rng.randbytes(size - size // 2))
+
+
+def pack(source, out):
+    if os.path.exists(NATIVE_QELPACK):
+        done = subprocess.run([NATIVE_QELPACK, "pack", source, out], capture_output=True, timeout=600)
+        ok = done.returncode == 0
+    else:
+        code, _ = wine(os.path.join(ARGS.bin, "qelpack.exe"), "pack", win(source), win(out))
+        ok = code == 0
+    if not ok:
+        sys.exit("install_bench: qelpack failed")
+
+
+def makensis(*args):
+    done = subprocess.run(["makensis", "-V2", *args], capture_output=True, timeout=300)
+    if done.returncode != 0:
+        sys.exit("install_bench: makensis failed:\n" + done.stdout.decode(errors="replace") + done.stderr.decode(errors="replace"))
+
+
+def plain_installer(source, out):
+    script = os.path.join(os.path.dirname(out), "plain.nsi")
+    with open(script, "w", encoding="utf-8") as f:
+        f.write('Unicode true\nName "plain"\nOutFile "%s"\nInstallDir "C:\\plain"\nRequestExecutionLevel user\n'
+                'SilentInstall silent\nSection\n  SetOutPath "$INSTDIR"\n  File /r "%s/*.*"\nSectionEnd\n' % (out, source))
+    makensis(script)
+
+
+def example_installer(release, out):
+    makensis("-DQEL_MANIFEST=" + os.path.join(release, "manifest.ini"), "-DQEL_BIN=" + ARGS.bin, "-DQEL_OUTFILE=" + out,
+             "-DQEL_TARGET=" + ARGS.target, os.path.join(ARGS.nsis, "example.nsi"))
+
+
+def timed_install(setup, folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    start = time.monotonic()
+    code, output = wine(setup, "/S", "/D=" + win(folder))
+    elapsed = time.monotonic() - start
+    shutil.rmtree(folder, ignore_errors=True)
+    if code != 0:
+        print("install_bench: %s ended with %d: %s" % (setup, code, output), file=sys.stderr)
+        return -1
+    return elapsed
+
+
+def figure(name, a, b, a_times, b_times, target, note, unit="s"):
+    ratios = [x / y for x, y in zip(a_times, b_times) if y > 0]
+    ratio = statistics.median(ratios) if ratios else 0
+    return {"name": name, "a": a, "b": b, "unit": unit, "a_times": a_times, "b_times": b_times,
+            "a_median": statistics.median(a_times) if a_times else 0,
+            "b_median": statistics.median(b_times) if b_times else 0, "ratios": ratios, "ratio_median": ratio,
+            "ratio_min": min(ratios) if ratios else 0, "ratio_max": max(ratios) if ratios else 0, "target": target,
+            "target_kind": "at most", "note": note, "failed": not ratios, "meets_target": bool(ratios) and ratio <= target}
+
+
+def still_status(setup, folder):
+    """The longest time, in seconds, that the progress page's text and bar stayed the same while
+    the installer ran with its pages, sampled with nsis_pilot.exe from outside."""
+    shutil.rmtree(folder, ignore_errors=True)
+    proc = subprocess.Popen([ARGS.wine_run, setup, "/D=" + win(folder)], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.environ["NSIS_PILOT_EXE"] = win(setup)
+    pilot = os.path.join(ARGS.bin, "nsis_pilot.exe")
+    longest = 0.0
+    samples = 0
+    try:
+        for page in ("custom", "directory"):
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and wine(pilot, "page")[1].strip() != page:
+                time.sleep(0.2)
+            wine(pilot, "next")
+        last, since = None, None
+        deadline = time.monotonic() + 300
+        while time.monotonic() < deadline:
+            code, out = wine(pilot, "progress")
+            now = time.monotonic()
+            if code != 0:
+                if last is not None:
+                    break  # the progress page is gone: the install ended
+                continue
+            samples += 1
+            if out != last:
+                if since is not None:
+                    longest = max(longest, now - since)
+                last, since = out, now
+        if since is not None:
+            longest = max(longest, time.monotonic() - since)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and proc.poll() is None:
+            wine(pilot, "click", "1")
+            time.sleep(0.5)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        shutil.rmtree(folder, ignore_errors=True)
+    return longest, samples
+
+
+def main():
+    work = os.path.join(ARGS.scratch, "install-bench")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        source = os.path.join(work, "payload")
+        payload(source, 256, 40000, 17)
+        release = os.path.join(work, "release")
+        pack(source, release)
+        example = os.path.join(release, "setup.exe")
+        example_installer(release, example)
+        plain = os.path.join(work, "plain.exe")
+        plain_installer(source, plain)
+        folder = os.path.join(work, "installed")
+
+        a_times, b_times = [], []
+        print("bench: silent install: warm-up", file=sys.stderr)
+        timed_install(example, folder)
+        timed_install(plain, folder)
+        for i in range(max(ARGS.pairs, 5)):
+            a = timed_install(example, folder)
+            b = timed_install(plain, folder)
+            wine("reg", "delete", UNINSTALL_KEY, "/f")
+            if a < 0 or b < 0:
+                break
+            a_times.append(a)
+            b_times.append(b)
+            print("bench: silent install: pair %d: %.3f / %.3f = %.3f" % (i + 1, a, b, a / b), file=sys.stderr)
+        figures = [figure("silent install of 256 files vs File /r",
+                          "the example installer, /S: lock, delivery (verify + extract), placing, uninstaller, entry",
+                          "a plain NSIS installer embedding the same 256 files with File /r, /S", a_times, b_times, 3.0,
+                          "10 MB in 256 files (half text, half random); wall time of the installer process under Wine")]
+
+        # The pages, with a larger release: 256 files, 50 MB.
+        big_source = os.path.join(work, "big-payload")
+        payload(big_source, 256, 200000, 18)
+        big_release = os.path.join(work, "big-release")
+        pack(big_source, big_release)
+        big = os.path.join(big_release, "setup.exe")
+        example_installer(big_release, big)
+        longest, samples = still_status(big, folder)
+        wine("reg", "delete", UNINSTALL_KEY, "/f")
+        print("bench: the status stood still for %.2f s at most (%d samples)" % (longest, samples), file=sys.stderr)
+        still = {"name": "longest still status (pages)", "unit": "s", "value": longest, "samples": samples, "target": 1.0,
+                 "target_kind": "at most", "meets_target": samples > 0 and longest <= 1.0,
+                 "note": "the example installer with pages, 256 files of 50 MB; text and bar sampled with nsis_pilot.exe"}
+
+        with open(ARGS.json) as f:
+            doc = json.load(f)
+        doc["figures"].extend(figures)
+        doc.setdefault("checks", []).append(still)
+        with open(ARGS.json, "w") as f:
+            json.dump(doc, f, indent=2, ensure_ascii=False)
+        for fig in figures:
+            print("%-34s %5d %9.4g s  %9.4g s  %8.3f %8.3f-%-8.3f  %s <= %.2f" % (
+                fig["name"], len(fig["ratios"]), fig["a_median"], fig["b_median"], fig["ratio_median"], fig["ratio_min"],
+                fig["ratio_max"], "meets" if fig["meets_target"] else "MISSES", fig["target"]))
+            print("    A: %s\n    B: %s\n    %s" % (fig["a"], fig["b"], fig["note"]))
+        print("%-34s %.2f s (%d samples)  %s <= 1.00 s" % (still["name"], longest, samples,
+                                                           "meets" if still["meets_target"] else "MISSES"))
+        return 0 if all(not f["failed"] for f in figures) and samples > 0 else 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
