@@ -322,7 +322,10 @@ class QuickStart(unittest.TestCase):
         self.assertIn("欢迎安装我的应用", pilot.welcome)
         # What the commands did.
         drive = os.path.join(self.work, "wine", "drive_c")
-        for folder in ("MyApp", os.path.join("Program Files", "MyApp"), os.path.join("Program Files (x86)", "我的应用")):
+        # /D= twice, then the per-user default of the windowed run.
+        users = glob.glob(os.path.join(drive, "users", "*", "AppData", "Local", "Programs", "我的应用"))
+        self.assertEqual(len(users), 1, "the windowed run did not install into the user's programs folder")
+        for folder in ("MyApp", os.path.join("Program Files", "MyApp"), os.path.relpath(users[0], drive)):
             with self.subTest(folder):
                 with open(os.path.join(drive, folder, "myapp.exe"), "rb") as a, \
                         open(os.path.join(self.work, "myapp", "myapp.exe"), "rb") as b:
