@@ -82,7 +82,8 @@ ManifestDPIAware true
 XPStyle on
 BrandingText " "
 ShowInstDetails nevershow
-DirText "选择安装位置：" "安装文件夹" "浏览(&B)…"
+!define EXAMPLE_DIR_TEXT "选择安装位置："
+DirText "${EXAMPLE_DIR_TEXT}" "安装文件夹" "浏览(&B)…"
 ; The free-space lines would sit over the waves; the delivery checks the space itself.
 SpaceTexts none
 MiscButtonText "‹ 上一步(&P)" "下一步(&N) ›" "取消(&C)" "关闭(&L)"
@@ -96,6 +97,7 @@ CompletedText "完成"
 Var Result
 Var Failure ; the failure line for a person: a plain line for the usual faults, then $QelFailure
 Var LogFile
+Var Hint      ; the folder page's line about an install already in the folder
 Var UnStatus
 Var Running   ; ${QelCancel}'s result: a variable, since the section's thread uses the registers
 Var Page
@@ -219,6 +221,34 @@ Function DirectoryShow
   ShowWindow $0 ${SW_HIDE}
   GetDlgItem $0 $Page 1024
   ShowWindow $0 ${SW_HIDE}
+  Call UpgradeHint
+FunctionEnd
+
+; The folder page says when the folder already holds an install, and of which version.
+; .onVerifyInstDir runs whenever the folder in the field changes.
+Function .onVerifyInstDir
+  ${IfNot} ${Silent}
+    Call UpgradeHint
+  ${EndIf}
+FunctionEnd
+
+Function UpgradeHint
+  Push $0
+  Push $1
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $1 $0 1019
+  ; Only the folder page has the field 1019; its intro text is 1006.
+  ${If} $1 != 0
+    ${QelUpgradeLine} $INSTDIR $Hint
+    GetDlgItem $1 $0 1006
+    ${If} $Hint == ""
+      SendMessage $1 ${WM_SETTEXT} 0 "STR:${EXAMPLE_DIR_TEXT}"
+    ${Else}
+      SendMessage $1 ${WM_SETTEXT} 0 "STR:${EXAMPLE_DIR_TEXT}$\r$\n$Hint"
+    ${EndIf}
+  ${EndIf}
+  Pop $1
+  Pop $0
 FunctionEnd
 
 Function ProgressShow

@@ -24,6 +24,8 @@
 ;   ${QelFailureText} LINE PACKAGE RESULT
 ;                                       LINE with a plain line above it for the usual failures
 ;                                       (certificate, server, proxy, disk, missing package)
+;   ${QelUpgradeLine} FOLDER RESULT     "" when FOLDER holds no install record, else the line
+;                                       saying which version is there and what comes instead
 ;   ${QelSkinBegin}                     .onGUIInit: colours, caption, frame, font, band picture
 ;   ${QelSkinPage} PAGE                 a page's show callback: page background, font
 ;   ${QelSkinButtons} WINDOW "ID ..."   push buttons of WINDOW by control id
@@ -537,6 +539,51 @@ FunctionEnd
   ${IfThen} ${RESULT} == 1 ${|} StrCpy $QelCancelAsked 1 ${|}
 !macroend
 !define QelCancel "!insertmacro QelCancel"
+
+; ---------------------------------------------------------------------------------------------
+; ${QelUpgradeLine} FOLDER RESULT, anywhere (a folder page's show callback, .onVerifyInstDir):
+; RESULT is "" when FOLDER holds no install record, else one line for the folder page:
+; "已安装 1.0，将更新到 2.0。" with the record's version and QEL_VERSION, "已安装 2.0，将重新安装。"
+; when they are the same, "已安装，将更新到 2.0。" for a record without a version ("…将更新。"
+; when QEL_VERSION is not defined).
+!macro QelUpgradeLine FOLDER RESULT
+  Push "${FOLDER}"
+  ${CallArtificialFunction} _QelUpgradeLine
+  Pop ${RESULT}
+!macroend
+!define QelUpgradeLine "!insertmacro QelUpgradeLine"
+
+; Stack in: the folder. Stack out: the line.
+!macro _QelUpgradeLine
+  Exch $0 ; folder, then the line
+  Push $1
+  StrCpy $1 ""
+  ${If} $0 != ""
+  ${AndIf} ${FileExists} "$0\qel-install.ini"
+  ${AndIfNot} ${FileExists} "$0\qel-install.ini\*.*"
+    ReadINIStr $1 "$0\qel-install.ini" "Install" "Version"
+    !if "${QEL_VERSION}" == ""
+      ; No version of its own to name: only what is there.
+      ${If} $1 == ""
+        StrCpy $0 "已安装，将更新。"
+      ${Else}
+        StrCpy $0 "已安装 $1，将更新。"
+      ${EndIf}
+    !else
+      ${If} $1 == ""
+        StrCpy $0 "已安装，将更新到 ${QEL_VERSION}。"
+      ${ElseIf} $1 S== "${QEL_VERSION}"
+        StrCpy $0 "已安装 $1，将重新安装。"
+      ${Else}
+        StrCpy $0 "已安装 $1，将更新到 ${QEL_VERSION}。"
+      ${EndIf}
+    !endif
+  ${Else}
+    StrCpy $0 ""
+  ${EndIf}
+  Pop $1
+  Exch $0
+!macroend
 
 ; ---------------------------------------------------------------------------------------------
 ; ${QelFailureText} LINE PACKAGE RESULT, anywhere: RESULT is LINE (a failure line of

@@ -398,6 +398,48 @@ class RetryBox(Placing):
         self.assert_installed(V2, "2.0")
 
 
+class UpgradeHint(Placing):
+    def folder_page(self, setup):
+        """Runs setup with pages into self.instdir up to its folder page; what the page's windows
+        say (nsis_pilot's listing, texts as they are, CR LF included), then the installer closed
+        with Cancel."""
+        proc = subprocess.Popen([ARGS.wine_run, setup, "/D=" + win(self.instdir)],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.environ["NSIS_PILOT_EXE"] = win(setup)
+        pilot = os.path.join(ARGS.bin, "nsis_pilot.exe")
+        try:
+            for page in ("custom", "directory"):
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline:
+                    if wine(pilot, "page", timeout=60).stdout.decode("utf-8", "replace").strip() == page:
+                        break
+                    time.sleep(0.3)
+                if page == "custom":
+                    wine(pilot, "next", timeout=60)
+            # Wine's console turns each LF the pilot prints into CR LF, a text's own CR LF too.
+            listing = wine(pilot, "windows", timeout=60).stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+            wine(pilot, "click", "2", timeout=60)
+            proc.wait(timeout=60)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        self.assertIn(" 选择安装位置：", listing)
+        return listing
+
+    def test_the_folder_page_names_the_installed_version(self):
+        v1 = self.setup(self.release("v1", V1), "1.0")
+        v2 = self.setup(self.release("v2", V2), "2.0")
+        # An empty folder: only the page's own line.
+        shutil.rmtree(self.instdir, ignore_errors=True)
+        self.assertNotIn("已安装", self.folder_page(v2))
+        self.assertEqual(self.install(v1), 0)
+        self.assertIn("选择安装位置：\r\n已安装 1.0，将更新到 2.0。", self.folder_page(v2))
+        # The same version again.
+        self.assertIn("选择安装位置：\r\n已安装 1.0，将重新安装。", self.folder_page(v1))
+        # Looking changed nothing.
+        self.assert_installed(V1, "1.0")
+
+
 class Programs(Placing):
     def test_running_program_is_replaced(self):
         # The program is the test bed's filehold.exe, run from the install folder (it holds a
