@@ -33,10 +33,10 @@ export WINEPREFIX="$1" WINEDEBUG=-all
 cd "$2"
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
-pilot() { wine "$3/nsis_pilot.exe" "$@" </dev/null >pilot.out 2>/dev/null; }
-wine example-setup.exe "/LOG=install.log" "/D=$4" </dev/null >setup.out 2>&1 &
+wine=${QEL_WINE:-wine}   # 64-bit Wine's loader on a machine that cannot run 32-bit programs
+"$wine" example-setup.exe "/LOG=install.log" "/D=$4" </dev/null >setup.out 2>&1 &
 setup=$!
-NSIS_PILOT_EXE="$5" wine "$3/nsis_pilot.exe" cancel 已下载 60 </dev/null >cancel.out 2>&1
+NSIS_PILOT_EXE="$5" "$wine" "$3/nsis_pilot.exe" cancel 已下载 60 </dev/null >cancel.out 2>&1
 echo "cancel $?" >result.txt
 i=0
 while kill -0 $setup 2>/dev/null && [ $i -lt 200 ]; do

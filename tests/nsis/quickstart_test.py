@@ -14,6 +14,7 @@ Wine trust, /D= through Wine's cmd, the certificate taken out again; then the Wi
 of the zip under Wine's cmd. Afterwards the package is purged and every package the run
 installed or marked goes back to what it was, whether the run passed or failed. Needs root;
 skipped elsewhere."""
+import fcntl
 import glob
 import os
 import re
@@ -226,6 +227,17 @@ class Pilot(threading.Thread):
 @unittest.skipIf(os.environ.get("QEL_WINE_ARCH") == "win64", "the 32-bit installers cannot run on this kernel")
 class QuickStart(unittest.TestCase):
     def setUp(self):
+        # The machine's packages are shared by every checkout on it: a second run of this test
+        # (another clone's suite) waits here instead of installing and purging the package under
+        # this one. The lock goes with the process, so a killed run never keeps it.
+        self.lock = open("/run/lock/qel-kit-quickstart.lock", "w")
+        self.addCleanup(self.lock.close)
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        # A run killed before its clean-up left the package installed: take it out first, so the
+        # machine starts as an author's does and the purge at the end can be checked.
+        if any(name.startswith("qel-kit:") for name in packages()[0]):
+            subprocess.run(["apt-get", "-o", "DPkg::Lock::Timeout=900", "purge", "-y", "-q", "qel-kit"],
+                           capture_output=True, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), timeout=900)
         self.dir = tempfile.mkdtemp(prefix="quickstart-")
         self.addCleanup(shutil.rmtree, self.dir, True)
         self.kits = os.path.join(self.dir, "kits")
