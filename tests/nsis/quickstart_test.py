@@ -223,8 +223,17 @@ class Pilot(threading.Thread):
             time.sleep(0.3)
 
 
+# The installers are 32-bit programs: on a kernel that cannot run them the commands that start
+# Wine are left out, and the rest (the package, packing, pictures, the builds) still runs.
+RUNS_INSTALLERS = os.environ.get("QEL_WINE_ARCH") != "win64"
+
+
+def starts_wine(block):
+    return any(re.match(r"(export WINEPREFIX|wineboot|wine |openssl|kill %1|\(cd release-test)", line)
+               or "ca-certificates" in line or "$WINEPREFIX" in line for line in block.splitlines())
+
+
 @unittest.skipUnless(os.geteuid() == 0 and shutil.which("apt-get"), "installs a package: root on Debian only")
-@unittest.skipIf(os.environ.get("QEL_WINE_ARCH") == "win64", "the 32-bit installers cannot run on this kernel")
 class QuickStart(unittest.TestCase):
     def setUp(self):
         # The machine's packages are shared by every checkout on it: a second run of this test
@@ -313,6 +322,15 @@ class QuickStart(unittest.TestCase):
             script = script.replace(old, new)
         with open(os.path.join(self.work, "myapp.nsi"), "w", encoding="utf-8") as f:
             f.write(script)
+        if not RUNS_INSTALLERS:
+            rest = [block for block in shell[split:] if not starts_wine(block)]
+            self.assertEqual(len(rest), 2, "the build and the shipping build")
+            self.run_script(rest, "part2")
+            self.assertTrue(os.path.isfile(os.path.join(self.work, "myapp-setup.exe")))
+            with open(os.path.join(self.work, "release", "manifest.ini"), "rb") as f:
+                self.assertIn("Url=https://downloads.example.com/myapp/1.0/application.cab", f.read().decode("utf-16"))
+            self.assertEqual(band_size(os.path.join(self.work, "band.bmp")), (99, 99))
+            return
         exe = "Z:" + os.path.join(self.work, "myapp-setup.exe").replace("/", "\\")
         env = dict(self.env, WINEPREFIX=os.path.join(self.work, "wine"))
         pilot = Pilot(env, exe)
