@@ -21,7 +21,10 @@ constexpr int FetchExtracting = 4;
 constexpr int FetchReady = 5;
 constexpr int FetchCancelled = 7;
 
-const wchar_t* CancelledLine() { return L"已取消，安装文件夹保持原样。"; }
+// A cancel before placing started: nothing of the release was installed (qelfetch's own line).
+const wchar_t* NotStartedLine() { return L"已取消，未开始安装。"; }
+// A cancel once placing had started: placement's line.
+const wchar_t* KeptLine() { return L"已取消，安装文件夹保持原样。"; }
 
 struct Outcome {
     int phase;  // RELEASE_DONE, RELEASE_FAILED or RELEASE_CANCELLED
@@ -174,7 +177,7 @@ int DeliverPart(ReleaseJob* job, DWORD i, Progress* progress, Outcome* out)
         }
         // qelfetch deletes what this try left (the partial package, the files) as it closes.
         if (delivery != nullptr) job->fetch.close(delivery);
-        if (phase == FetchCancelled || Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+        if (phase == FetchCancelled || Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
         DeliveryRemedy remedy = RemedyFor(text, download);
         if (remedy == DeliveryRemedy::GiveUp) return Finish(out, RELEASE_FAILED, text);
         if (remedy == DeliveryRemedy::NextUrl || attempts[current] >= AttemptsPerUrl) dead[current] = true;
@@ -186,7 +189,7 @@ int DeliverPart(ReleaseJob* job, DWORD i, Progress* progress, Outcome* out)
         }
         if (!found) return Finish(out, RELEASE_FAILED, text);
         if (remedy == DeliveryRemedy::Again && !Pause(job, progress, ++retries)) {
-            return Finish(out, RELEASE_CANCELLED, CancelledLine());
+            return Finish(out, RELEASE_CANCELLED, NotStartedLine());
         }
         current = next;
     }
@@ -203,9 +206,9 @@ int WaitOpen(ReleaseJob* job, Outcome* out)
         PlacePoll(job->place, &phase, &percent, text, StatusCapacity);
         if (phase == PLACE_OPEN) return 1;
         if (phase == PLACE_FAILED) return Finish(out, RELEASE_FAILED, text);
-        if (phase >= PLACE_DONE) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+        if (phase >= PLACE_DONE) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
         PublishRelease(job, RELEASE_PREPARING, 0, text);
-        if (Cancelled(job, PollMs)) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+        if (Cancelled(job, PollMs)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
     }
 }
 
@@ -232,7 +235,7 @@ int AddParts(ReleaseJob* job, Outcome* out)
             PlacePoll(job->place, &phase, &percent, line, StatusCapacity);
             return Finish(out, RELEASE_FAILED, phase == PLACE_FAILED ? line : L"应用包发布清单无效。");
         }
-        if (Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+        if (Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
     }
     return 1;
 }
@@ -265,7 +268,7 @@ int PlaceAll(ReleaseJob* job, Outcome* out)
         }
         if (phase == PLACE_DONE) return Finish(out, RELEASE_DONE, text);
         if (phase == PLACE_CANCELLED) return Finish(out, RELEASE_CANCELLED, text);
-        if (Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+        if (Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, KeptLine());
         if (!PlacingRetryable(job->place)) return Finish(out, RELEASE_FAILED, text);
         // ReleaseRetry moves the phase on itself (under the lock), so that no poll after it sees
         // this failure again.
@@ -273,7 +276,7 @@ int PlaceAll(ReleaseJob* job, Outcome* out)
         HANDLE events[2] = {job->cancelEvent, job->wake};
         for (;;) {
             DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-            if (woken != WAIT_OBJECT_0 + 1) return Finish(out, RELEASE_CANCELLED, CancelledLine());
+            if (woken != WAIT_OBJECT_0 + 1) return Finish(out, RELEASE_CANCELLED, KeptLine());
             if (InterlockedExchange(&job->retryRequested, 0) != 0) break;
         }
     }
@@ -287,7 +290,7 @@ void Run(ReleaseJob* job, Outcome* out)
         return;
     }
     if (Cancelled(job, 0)) {
-        Finish(out, RELEASE_CANCELLED, CancelledLine());
+        Finish(out, RELEASE_CANCELLED, NotStartedLine());
         return;
     }
     if (!WaitOpen(job, out) || !AddParts(job, out)) return;
@@ -306,7 +309,7 @@ void Run(ReleaseJob* job, Outcome* out)
         if (!DeliverPart(job, i, &progress, out)) return;
     }
     if (Cancelled(job, 0)) {
-        Finish(out, RELEASE_CANCELLED, CancelledLine());
+        Finish(out, RELEASE_CANCELLED, NotStartedLine());
         return;
     }
     PlaceAll(job, out);
