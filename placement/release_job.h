@@ -29,6 +29,7 @@ struct ReleaseJob {
     FetchJob* deliveries[MaxParts];                      // ready deliveries, closed at the end
     wchar_t workDirs[MaxParts][ReleasePathCapacity];     // handed out by PlaceAddPart
     wchar_t manifests[MaxParts][ReleasePathCapacity];    // each part's manifest, copied into staging
+    LONG manifestsInPlace;  // staging lies too deep for the profile API: the host's manifests are read
 };
 
 // Stores phase, percent and a copy of text (cut to 1023 units) under the lock.

@@ -124,6 +124,10 @@ int DeliverOnce(ReleaseJob* job, DWORD i, Progress* progress, FetchJob** deliver
 // Points the staged manifest of part i at url (qelfetch reads its Url from there).
 bool UseUrl(ReleaseJob* job, DWORD i, const wchar_t* url)
 {
+    if (job->manifestsInPlace) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     return WritePrivateProfileStringW(L"Package", L"Url", url, job->manifests[i]) != FALSE;
 }
 
@@ -224,12 +228,21 @@ int AddParts(ReleaseJob* job, Outcome* out)
             FormatFailure(line, L"无法写入安装文件夹：", job->place->installDir, ERROR_FILENAME_EXCED_RANGE);
             return Finish(out, RELEASE_FAILED, line);
         }
-        if (!CopyFileW(job->index.parts[i].manifest, copy, TRUE)) {
-            FormatFailure(line, L"无法写入安装文件夹：", copy, GetLastError());
-            return Finish(out, RELEASE_FAILED, line);
+        // The profile API reads only plain paths shorter than MAX_PATH: in a folder deeper than
+        // that the part's manifest is read where it lies (and no mirror's Url can be written).
+        wchar_t scratch[PathCapacity];
+        const wchar_t* plain = DisplayPath(copy, scratch);
+        if (TextLength(plain) < MAX_PATH) {
+            if (!CopyFileW(job->index.parts[i].manifest, copy, TRUE)) {
+                FormatFailure(line, L"无法写入安装文件夹：", copy, GetLastError());
+                return Finish(out, RELEASE_FAILED, line);
+            }
+            WStrCopy(job->manifests[i], ReleasePathCapacity, plain);
+        } else {
+            WStrCopy(job->manifests[i], ReleasePathCapacity, job->index.parts[i].manifest);
+            job->manifestsInPlace = 1;
         }
-        WStrCopy(job->manifests[i], ReleasePathCapacity, copy);
-        if (!PlaceAddPart(job->place, copy, job->workDirs[i], ReleasePathCapacity)) {
+        if (!PlaceAddPart(job->place, job->manifests[i], job->workDirs[i], ReleasePathCapacity)) {
             int phase = 0;
             int percent = 0;
             PlacePoll(job->place, &phase, &percent, line, StatusCapacity);
