@@ -16,8 +16,6 @@ import placement_installer_test as placing
 ARGS = base.ARGS
 wine = base.wine
 win = base.win
-# The native packer (ctest gives its path), which writes the parts and the index.
-QELPACK = os.environ.get("QEL_PACKER") or placing.NATIVE_QELPACK
 
 MANY = {"files/%03d/item%04d.txt" % (i // 100, i): ("file %d\r\n" % i).encode() * (1 + i % 7) for i in range(1000)}
 SMALL = {"app.exe": os.urandom(70000), "readme.txt": b"read me\r\n", "lib/core.dll": os.urandom(90000),
@@ -53,19 +51,6 @@ class Release(placing.Placing):
                 os.remove(path)
         super().tearDown()
 
-    def pack(self, name, payload, *options):
-        src = os.path.join(self.case, name + "-src")
-        for rel, data in payload.items():
-            path = os.path.join(src, *rel.split("/"))
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
-        out = os.path.join(self.case, name)
-        packed = subprocess.run([QELPACK, "pack", src, out, *options], capture_output=True, timeout=120)
-        self.assertEqual(packed.returncode, 0, packed.stderr)
-        shutil.rmtree(src)
-        return out
-
     def parts(self, release):
         index = read_ini(os.path.join(release, "release.ini"))
         count = int(ini_value(index, "Release", "Parts"))
@@ -81,7 +66,7 @@ class Release(placing.Placing):
             options += ["--mirror", "https://127.0.0.1:%d/%s/" % (self.port, mode)]
         if part_size:
             options += ["--part-size", str(part_size)]
-        release = self.pack("served", payload, *options)
+        release = self.release("served", payload, *options)
         index_path = os.path.join(release, "release.ini")
         index = read_ini(index_path)
         for k, (manifest, package) in enumerate(self.parts(release), 1):
@@ -118,7 +103,7 @@ class Release(placing.Placing):
             return [line for line in f.read().splitlines() if line.endswith("/" + name)]
 
     def test_a_thousand_files_in_parts_install_and_uninstall_exactly(self):
-        release = self.pack("many", MANY)
+        release = self.release("many", MANY)
         self.assertEqual(len(self.parts(release)), 4)
         setup = self.setup_of(release)
         self.assertEqual(self.install(setup), 0, self.logged() if os.path.exists(self.log) else "")
@@ -133,7 +118,7 @@ class Release(placing.Placing):
         self.assertEqual(placing.files_of(self.instdir, skip=()), {})
 
     def test_a_package_replaced_by_another_parts_is_refused(self):
-        release = self.pack("swapped", MANY)
+        release = self.release("swapped", MANY)
         setup = self.setup_of(release)
         (_, first), (_, second) = self.parts(release)[:2]
         folder = os.path.dirname(setup)
