@@ -5,6 +5,12 @@ median and spread of the per-pair ratios), and added to its bench.json:
   - the whole silent install of a 256-file release by the example installer (lock, delivery with
     its verification, placing, uninstaller and entry) against a plain NSIS installer that embeds
     the same files with `File /r` (target: at most 3 times as long);
+  - the silent install of 1,000 small files packed as one release in four parts (the release
+    job: every part delivered, one placing) against the File /r installer of those files
+    (target: at most 3 times as long);
+  - the same four parts installed by one installer on the index against four installers, one
+    per part's manifest, run one after another into the same folder (target: at most 1.05
+    times the sum);
   - with the installer's pages, the longest time its progress page's status (text and bar) stood
     still, sampled from outside with nsis_pilot.exe (target: at most 1 second).
 
@@ -74,13 +80,15 @@ def makensis(*args):
 def plain_installer(source, out):
     script = os.path.join(os.path.dirname(out), "plain.nsi")
     with open(script, "w", encoding="utf-8") as f:
-        f.write('Unicode true\nName "plain"\nOutFile "%s"\nInstallDir "C:\\plain"\nRequestExecutionLevel user\n'
-                'SilentInstall silent\nSection\n  SetOutPath "$INSTDIR"\n  File /r "%s/*.*"\nSectionEnd\n' % (out, source))
+        # The same target as the example's: a 64-bit-only machine runs amd64 installers alone.
+        f.write('Unicode true\nTarget %s\nName "plain"\nOutFile "%s"\nInstallDir "C:\\plain"\nRequestExecutionLevel user\n'
+                'SilentInstall silent\nSection\n  SetOutPath "$INSTDIR"\n  File /r "%s/*.*"\nSectionEnd\n'
+                % (ARGS.target, out, source))
     makensis(script)
 
 
-def example_installer(release, out):
-    makensis("-DQEL_MANIFEST=" + os.path.join(release, "manifest.ini"), "-DQEL_BIN=" + ARGS.bin, "-DQEL_OUTFILE=" + out,
+def example_installer(release, out, manifest="manifest.ini"):
+    makensis("-DQEL_MANIFEST=" + os.path.join(release, manifest), "-DQEL_BIN=" + ARGS.bin, "-DQEL_OUTFILE=" + out,
              "-DQEL_TARGET=" + ARGS.target, os.path.join(ARGS.nsis, "example.nsi"))
 
 
@@ -94,6 +102,90 @@ def timed_install(setup, folder):
         print("install_bench: %s ended with %d: %s" % (setup, code, output), file=sys.stderr)
         return -1
     return elapsed
+
+
+def small_files(folder, count, seed):
+    rng = random.Random(seed)
+    for i in range(count):
+        path = os.path.join(folder, "dir%02d" % (i % 20), "item%04d.txt" % i)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(("line %d of a small file\r\n" % i).encode() * rng.randint(5, 60))
+
+
+def parts_of(release):
+    with open(os.path.join(release, "release.ini"), "rb") as f:
+        text = f.read().decode("utf-16")
+    return sorted(line.split("=", 1)[1] for line in text.split("\r\n") if line.startswith("Manifest="))
+
+
+def timed_installs(setups, folder):
+    """The sum of the installers' times, one after another, each into a folder of its own below
+    folder (installed over one another they would be upgrades, removing the part before)."""
+    shutil.rmtree(folder, ignore_errors=True)
+    total = 0.0
+    for k, setup in enumerate(setups):
+        start = time.monotonic()
+        code, output = wine(setup, "/S", "/D=" + win(os.path.join(folder, "part%d" % k)))
+        total += time.monotonic() - start
+        if code != 0:
+            print("install_bench: %s ended with %d: %s" % (setup, code, output), file=sys.stderr)
+            shutil.rmtree(folder, ignore_errors=True)
+            return -1
+    shutil.rmtree(folder, ignore_errors=True)
+    return total
+
+
+def parted_figures(work, folder):
+    """1,000 small files in four parts: the index's installer against File /r, and against four
+    installers of one part each."""
+    source = os.path.join(work, "small-payload")
+    small_files(source, 1000, 19)
+    release = os.path.join(work, "parted")
+    pack(source, release)
+    manifests = parts_of(release)
+    if len(manifests) != 4:
+        sys.exit("install_bench: 1,000 files packed into %d parts, not 4" % len(manifests))
+    setup_dir = os.path.join(release, "setup")
+    os.makedirs(setup_dir)
+    whole = os.path.join(setup_dir, "parted-setup.exe")
+    example_installer(release, whole, "release.ini")
+    singles = []
+    for k, manifest in enumerate(manifests):
+        # One folder per part: the package beside its installer as application.cab.
+        single_dir = os.path.join(release, "single%d" % k)
+        os.makedirs(single_dir)
+        package = manifest.replace("manifest", "application").replace(".ini", ".cab")
+        shutil.copy(os.path.join(release, package), os.path.join(setup_dir, package))
+        shutil.copy(os.path.join(release, package), os.path.join(single_dir, "application.cab"))
+        singles.append(os.path.join(single_dir, "setup.exe"))
+        example_installer(release, singles[-1], manifest)
+    plain = os.path.join(work, "plain-small.exe")
+    plain_installer(source, plain)
+    timed_install(whole, folder)
+    timed_install(plain, folder)
+    a_times, b_times, c_times = [], [], []
+    for i in range(max(ARGS.pairs, 5)):
+        a = timed_install(whole, folder)
+        b = timed_install(plain, folder)
+        c = timed_installs(singles, folder)
+        wine("reg", "delete", UNINSTALL_KEY, "/f")
+        if a < 0 or b < 0 or c < 0:
+            break
+        a_times.append(a)
+        b_times.append(b)
+        c_times.append(c)
+        print("bench: 1,000 files in parts: pair %d: %.3f / %.3f (File /r) / %.3f (four installers)" % (i + 1, a, b, c),
+              file=sys.stderr)
+    note = "1,000 files of 0.1 to 1.5 KB (%d bytes), packed by qelpack into 4 parts; wall time under Wine" % sum(
+        os.path.getsize(os.path.join(r, n)) for r, _, ns in os.walk(source) for n in ns)
+    return [figure("1,000 files in 4 parts vs File /r",
+                   "the example installer on release.ini, /S: 4 parts delivered, one placing, uninstaller, entry",
+                   "a plain NSIS installer embedding the same 1,000 files with File /r, /S", a_times, b_times, 3.0, note),
+            figure("4-part release vs 4 single-part installs",
+                   "the example installer on release.ini, /S (one process, one lock, one placing)",
+                   "four example installers, one per part's manifest, /S, one after another, each into its own folder "
+                   "(each its own process, lock and placing)", a_times, c_times, 1.05, note)]
 
 
 def figure(name, a, b, a_times, b_times, target, note, unit="s"):
@@ -181,6 +273,8 @@ def main():
                           "the example installer, /S: lock, delivery (verify + extract), placing, uninstaller, entry",
                           "a plain NSIS installer embedding the same 256 files with File /r, /S", a_times, b_times, 3.0,
                           "10 MB in 256 files (half text, half random); wall time of the installer process under Wine")]
+
+        figures += parted_figures(work, folder)
 
         # The pages, with a larger release: 256 files, 50 MB.
         big_source = os.path.join(work, "big-payload")

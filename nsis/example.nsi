@@ -1,16 +1,20 @@
-; An installer that delivers one release with qelfetch.dll, places it with qelplace.dll and looks
+; An installer that delivers a release with qelfetch.dll, places it with qelplace.dll and looks
 ; the part with qelskin.dll; it writes an uninstaller and its entry in the system's list.
 ;
 ; Build:  makensis -DQEL_MANIFEST=<manifest.ini> -DQEL_BIN=<folder with the three DLLs>
 ;                  -DQEL_OUTFILE=<product-setup.exe> [-DQEL_TARGET=amd64-unicode]
 ;                  [-DQEL_VERSION=<version>] [-DQEL_ALL_USERS] example.nsi
-;         The manifest is embedded. QEL_TARGET defaults to x86-unicode (32-bit DLLs in QEL_BIN).
+;         QEL_MANIFEST is a manifest or a release index, which is then named release.ini (as
+;         qelpack writes it); the index and its parts' manifests (manifest*.ini beside it) are
+;         embedded, a manifest alone likewise. QEL_TARGET defaults to x86-unicode (32-bit DLLs in QEL_BIN).
 ;         The lines to change for a product of your own are the block below. The install is per
 ;         user ($LOCALAPPDATA\Programs\<product>, no elevation) unless QEL_ALL_USERS is defined
 ;         (then $PROGRAMFILES, as an administrator, the entry in HKLM).
 ; Run:    product-setup.exe [/S] [/LOG=<file>] [/D=<folder>]
-;         With a Url in the manifest the package is downloaded into the install folder's staging;
-;         without one the installer uses application.cab in its own folder.
+;         With a Url in the manifests the packages are downloaded into the install folder's
+;         staging (again after a network fault, from the index's mirrors too); without one the
+;         installer uses the packages in its own folder under their file names (a manifest
+;         alone: application.cab).
 ;         /LOG=<file> writes the failure or cancel line there (UTF-16LE), in silent mode too,
 ;         with a plain line above it for the failures people meet most.
 ;         uninstall.exe [/S] [/LOG=<file>] [_?=<folder>] removes what the install recorded.
@@ -49,6 +53,19 @@ Unicode true
 !endif
 !if ! /FileExists "${QEL_MANIFEST}"
   !error "example.nsi: the manifest ${QEL_MANIFEST} does not exist"
+!endif
+; A release index says "Format=qel-release-1"; its folder holds the parts' manifests.
+!searchparse /noerrors /file "${QEL_MANIFEST}" "Format=qel-release-" EXAMPLE_INDEX_FORMAT
+!ifdef EXAMPLE_INDEX_FORMAT
+  !searchreplace EXAMPLE_INDEX_DIR "${QEL_MANIFEST}" "release.ini" ""
+  !if ! /FileExists "${EXAMPLE_INDEX_DIR}release.ini"
+    !error "example.nsi: a release index must be named release.ini, as qelpack writes it: ${QEL_MANIFEST}"
+  !endif
+  !define EXAMPLE_RELEASE "release.ini"
+  !define EXAMPLE_TOTALS "Release"
+!else
+  !define EXAMPLE_RELEASE "manifest.ini"
+  !define EXAMPLE_TOTALS "Package"
 !endif
 !ifndef QEL_TARGET
   !define QEL_TARGET x86-unicode
@@ -127,7 +144,16 @@ Function .onInit
   !if /FileExists "${PICTURE200}"
     ${QelPictureFile200} "${PICTURE200}"
   !endif
-  File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
+  !ifdef EXAMPLE_INDEX_FORMAT
+    SetOutPath $PLUGINSDIR
+    File "${EXAMPLE_INDEX_DIR}release.ini"
+    File "${EXAMPLE_INDEX_DIR}manifest*.ini"
+    ; SetOutPath made $PLUGINSDIR the current directory, and NSIS cannot remove a current
+    ; directory at exit.
+    SetOutPath $TEMP
+  !else
+    File "/oname=$PLUGINSDIR\manifest.ini" "${QEL_MANIFEST}"
+  !endif
   StrCpy $Result 0
   ${GetParameters} $0
   ClearErrors
@@ -279,13 +305,18 @@ FunctionEnd
 Section "-deliver"
   ; NSIS's own texts stay in the (hidden) details; the status line shows the delivery's.
   SetDetailsPrint listonly
-  ReadINIStr $1 "$PLUGINSDIR\manifest.ini" "Package" "Url"
-  ${If} $1 == ""
-    StrCpy $2 "$EXEDIR\application.cab"
-  ${Else}
-    StrCpy $2 ""  ; downloaded into the install folder's staging
-  ${EndIf}
-  ${QelInstall} "$PLUGINSDIR\manifest.ini" $2 $QelStatusControl $QelBarControl $Result
+  !ifdef EXAMPLE_INDEX_FORMAT
+    ; The parts' packages beside setup.exe; those with a Url are downloaded.
+    StrCpy $2 "$EXEDIR"
+  !else
+    ReadINIStr $1 "$PLUGINSDIR\manifest.ini" "Package" "Url"
+    ${If} $1 == ""
+      StrCpy $2 "$EXEDIR\application.cab"
+    ${Else}
+      StrCpy $2 ""  ; downloaded into the install folder's staging
+    ${EndIf}
+  !endif
+  ${QelInstall} "$PLUGINSDIR\${EXAMPLE_RELEASE}" $2 $QelStatusControl $QelBarControl $Result
   ${If} $Result != 0
     SetErrorLevel $Result
     ${QelFailureText} $QelFailure $2 $Failure
@@ -305,8 +336,10 @@ Section "-deliver"
     WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegStr ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-    ReadINIStr $0 "$PLUGINSDIR\manifest.ini" "Package" "UnpackedSize"
-    IntOp $0 $0 / 1024
+    ; A release's total may pass 2^31, beyond IntOp: 64-bit division.
+    ReadINIStr $0 "$PLUGINSDIR\${EXAMPLE_RELEASE}" "${EXAMPLE_TOTALS}" "UnpackedSize"
+    System::Int64Op $0 / 1024
+    Pop $0
     WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "EstimatedSize" $0
     WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD ${EXAMPLE_ROOT} "${EXAMPLE_UNINSTALL_KEY}" "NoRepair" 1

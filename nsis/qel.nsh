@@ -9,8 +9,10 @@
 ;   ${QelFiles} BIN_FOLDER              .onInit (and un.onInit): put the three DLLs into
 ;                                       $PLUGINSDIR (checked when built)
 ;   ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT
-;                                       a section: the release into $INSTDIR as one transaction
-;                                       (delivery into the folder's staging, then placing);
+;                                       a section: the release (an index or a manifest) into
+;                                       $INSTDIR as one transaction (the parts delivered into
+;                                       the folder's staging, retried on network faults, then
+;                                       placed);
 ;                                       RESULT 0 installed, 1 cancelled, 2 failed ($QelFailure
 ;                                       holds the failure line); the record keeps QEL_VERSION
 ;   ${QelUninstall} STATUS RESULT       the uninstaller's section: removes what the record lists
@@ -49,8 +51,8 @@
 ; ${QelCancel} may be called from the UI thread while the section runs.
 ;
 ; Unloading: System keeps a DLL loaded until a call carries `?u`. The include makes that call
-; once per DLL and job: qelfetch.dll on PayloadClose, qelplace.dll on PlaceClose (one job of each
-; runs at a time), qelskin.dll in ${QelSkinEnd}, after the main window is gone. NSIS can then
+; once per DLL and job: qelplace.dll on ReleaseClose (which has closed its qelfetch.dll
+; deliveries and let qelfetch.dll go first) and on PlaceClose (one job runs at a time), qelskin.dll in ${QelSkinEnd}, after the main window is gone. NSIS can then
 ; delete $PLUGINSDIR at exit.
 
 !ifndef QEL_NSH_INCLUDED
@@ -103,7 +105,7 @@
 !endif
 
 Var QelFailure        ; the failure line of the last ${QelInstall} ("" after success)
-Var QelJob            ; the running delivery's handle, 0 when none
+Var QelJob            ; the running install's release job, 0 when none
 Var QelCancelAsked    ; 1 once the user asked to cancel
 Var QelStatusControl  ; window for the status text (0: none)
 Var QelBarControl     ; frozen progress bar for the percentage (0: none)
@@ -240,18 +242,22 @@ Var QelRound
 
 ; ---------------------------------------------------------------------------------------------
 ; ${QelInstall} MANIFEST PACKAGE STATUS BAR RESULT, in a section (the section's thread):
-; installs the release of MANIFEST into $INSTDIR. A placement job takes the folder and checks
-; every Name; the delivery goes into the work directory it hands out (inside $INSTDIR's staging,
-; so the free-space test covers the install volume); then the files are placed. PACKAGE is the
-; placed package, or "" to download it (the manifest's Url) into the staging folder too. The
-; text goes into window STATUS and the percentage into the frozen bar BAR (0 for none): the
-; delivery fills 90 %, placing the rest. With a window, a placing that fails (a file in use)
-; asks Retry/Cancel first. The record keeps QEL_VERSION (define it before the !include).
-; RESULT: 0 installed, 1 cancelled (by ${QelCancel}), 2 failed; $QelFailure then holds the
-; failure line (also in the details). After 1 or 2 $INSTDIR is as it was.
+; installs a release into $INSTDIR as one transaction. MANIFEST is a release index
+; (release.ini) or a single manifest. PACKAGE: for an index the folder that holds the parts'
+; packages ("" for the index's own folder; parts with a Url are downloaded), for a manifest its
+; placed package file, or "" to download it (the manifest's Url). qelplace.dll's release job
+; takes the folder, checks every Name of every part, delivers the parts one after another with
+; qelfetch.dll (a part whose download a network fault broke is fetched again after a pause, from
+; the index's mirrors too), then places everything. The text goes into window STATUS and the
+; percentage over the whole release into the frozen bar BAR (0 for none): delivering fills 90 %,
+; placing the rest. With a window, a placing that fails (a file in use) asks Retry/Cancel first.
+; The record keeps QEL_VERSION (define it before the !include). RESULT: 0 installed,
+; 1 cancelled (by ${QelCancel}), 2 failed; $QelFailure then holds the failure line (also in
+; the details). After 1 or 2 $INSTDIR is as it was.
 !ifndef QEL_VERSION
   !define QEL_VERSION ""
 !endif
+!define QEL_RELEASE_PLACING_FAILED 8
 !macro QelInstall MANIFEST PACKAGE STATUS BAR RESULT
   Push "${BAR}"
   Push "${STATUS}"
@@ -265,14 +271,9 @@ Var QelRound
 !define QelInstall "!insertmacro QelInstall"
 
 Function QelInstallRelease
-  Push $0 ; manifest
-  Push $1 ; package
-  Push $2 ; work directory
-  Push $3 ; status text
+  Push $0 ; release or manifest
+  Push $1 ; package (folder or file)
   Push $4 ; result
-  Push $5 ; delivery job
-  Push $6 ; phase
-  Push $7 ; percent
   Push $8 ; call result
   Push $9
   StrCpy $0 $QelIn
@@ -300,149 +301,83 @@ Function QelInstallRelease
     SendMessage $HWNDPARENT ${WM_NEXTDLGCTL} $9 1
   ${EndIf}
 
-  ; The folder: locked, a killed run's work finished, staging made.
   StrCpy $9 $INSTDIR
   StrCpy $8 "${QEL_VERSION}"
-  System::Call "$PLUGINSDIR\qelplace.dll::PlaceStart(w r9, w r8) p .r9"
+  System::Call "$PLUGINSDIR\qelplace.dll::ReleaseStart(w r0, w r1, w r9, w r8) p .r9"
   ${If} $9 == "error"
-    StrCpy $QelFailure "qel.nsh: qelplace.dll cannot be loaded or lacks PlaceStart (a DLL for another processor?)"
+    StrCpy $QelFailure "qel.nsh: qelplace.dll cannot be loaded or lacks ReleaseStart (a DLL for another processor?)"
     Goto qel_install_end
   ${EndIf}
   ${If} $9 == 0
     StrCpy $QelFailure "安装文件夹路径无效：$INSTDIR"
     Goto qel_install_end
   ${EndIf}
-  StrCpy $QelPlace $9
-  ; The loops use the include's own variables only: .onUserAbort runs on the UI thread
-  ; meanwhile, and NSIS's registers are shared by both threads.
-  StrCpy $QelRound 0
+  StrCpy $QelJob $9
+  ; One loop over the whole release; again after Retry when placing failed (the staged files
+  ; are given back after a failed try). Only the include's own variables: .onUserAbort runs on
+  ; the UI thread meanwhile, and NSIS's registers are shared by both threads.
   ${Do}
-    ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelplace.dll::PlaceCancel(p $QelPlace) i .s"
+    StrCpy $QelRound 0
+    ${Do}
+      ${If} $QelCancelAsked == 1
+        System::Call "$PLUGINSDIR\qelplace.dll::ReleaseCancel(p $QelJob) i .s"
+        Pop $QelCall
+      ${EndIf}
+      System::Call "$PLUGINSDIR\qelplace.dll::ReleasePoll(p $QelJob, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
       Pop $QelCall
-    ${EndIf}
-    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
-    Pop $QelCall
-    Pop $QelPhase
-    Pop $QelPercent
-    Pop $QelText
-    ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
-    ${EndIf}
-    ${IfThen} $QelPhase >= 2 ${|} ${Break} ${|}
-    !insertmacro _QelPause
-  ${Loop}
-  ${If} $QelPhase != 2
+      Pop $QelPhase
+      Pop $QelPercent
+      Pop $QelText
+      ${If} $QelCall != 1
+        StrCpy $QelText "qel.nsh: ReleasePoll failed ($QelCall)"
+        StrCpy $QelPhase ${QEL_PHASE_FAILED}
+        ${Break}
+      ${EndIf}
+      ${If} $QelStatusControl != 0
+        SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
+      ${EndIf}
+      ${If} $QelBarControl != 0
+        SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelPercent 0
+      ${EndIf}
+      ${IfThen} $QelPhase >= ${QEL_PHASE_READY} ${|} ${Break} ${|}
+      !insertmacro _QelPause
+    ${Loop}
     StrCpy $QelFailure $QelText
-    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
-    Goto qel_install_close
-  ${EndIf}
-  ; The part: its Names are checked here, before anything is fetched.
-  System::Call "$PLUGINSDIR\qelplace.dll::PlaceAddPart(p $QelPlace, w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r8"
-  ${If} $8 != 1
-    System::Call "$PLUGINSDIR\qelplace.dll::PlacePoll(p $QelPlace, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
-    Pop $QelCall
-    Pop $QelPhase
-    Pop $QelPercent
-    Pop $QelFailure
-    ${IfThen} $QelPhase != ${QEL_PHASE_FAILED} ${|} StrCpy $QelFailure "qel.nsh: PlaceAddPart refused the manifest path" ${|}
-    Goto qel_install_close
-  ${EndIf}
-  ${IfThen} $1 == "" ${|} StrCpy $1 "$2.cab" ${|}
-
-  ; The delivery, into the work directory.
-  System::Call "$PLUGINSDIR\qelfetch.dll::PayloadStart(w r0, w r1, w r2) p .r5"
-  ${If} $5 == "error"
-    StrCpy $QelFailure "qel.nsh: qelfetch.dll cannot be loaded or lacks PayloadStart (a DLL for another processor?)"
-    Goto qel_install_close
-  ${EndIf}
-  ${If} $5 == 0
-    StrCpy $QelFailure "qel.nsh: PayloadStart refused the paths (null or 1024 units and longer)"
-    Goto qel_install_close
-  ${EndIf}
-  StrCpy $QelJob $5
-  StrCpy $QelRound 0
-  ${Do}
-    !insertmacro _QelPause
-    ${If} $QelCancelAsked == 1
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
-      Pop $QelCall
-    ${EndIf}
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadPoll(p $QelJob, *i .s, *i .s, w .s, i ${NSIS_MAX_STRLEN}) i .s"
-    Pop $QelCall
-    Pop $QelPhase
-    Pop $QelPercent
-    Pop $QelText
-    ${If} $QelCall != 1
-      StrCpy $QelText "qel.nsh: PayloadPoll failed ($QelCall)"
-      System::Call "$PLUGINSDIR\qelfetch.dll::PayloadCancel(p $QelJob) i .s"
-      Pop $QelCall
-      StrCpy $QelPhase ${QEL_PHASE_FAILED}
-      ${Break}
-    ${EndIf}
-    ${If} $QelStatusControl != 0
-      SendMessage $QelStatusControl ${WM_SETTEXT} 0 "STR:$QelText"
-    ${EndIf}
-    ${If} $QelBarControl != 0
-      IntOp $QelPercent $QelPercent * 9
-      IntOp $QelPercent $QelPercent / 10
-      SendMessage $QelBarControl ${QEL_WM_PREVIEW_SETPOS} $QelPercent 0
-    ${EndIf}
-  ${LoopUntil} $QelPhase >= ${QEL_PHASE_READY}
-  ${If} $QelPhase != ${QEL_PHASE_READY}
-    StrCpy $QelFailure $QelText
-    ${IfThen} $QelPhase == ${QEL_PHASE_CANCELLED} ${|} StrCpy $4 1 ${|}
-    Goto qel_install_close
-  ${EndIf}
-
-  ; Placing: again after Retry while a file is in use (the staged files are given back after a
-  ; failed try).
-  ${Do}
-    System::Call "$PLUGINSDIR\qelplace.dll::PlaceCommit(p $QelPlace) i .s"
-    Pop $8
-    ${If} $8 != 1
-      ${IfThen} $QelFailure == "" ${|} StrCpy $QelFailure "qel.nsh: PlaceCommit refused the job" ${|}
-      ${Break}
-    ${EndIf}
-    StrCpy $QelIn $QelPlace
-    StrCpy $QelIn2 90
-    ${CallArtificialFunction} QelPlaceWait_
-    ${If} $QelOut == ${QEL_PHASE_READY}
+    ${If} $QelPhase == ${QEL_PHASE_READY}
       StrCpy $4 0
       StrCpy $QelFailure ""
       ${Break}
     ${EndIf}
-    ${If} $QelOut == ${QEL_PHASE_CANCELLED}
+    ${If} $QelPhase == ${QEL_PHASE_CANCELLED}
       StrCpy $4 1
       ${Break}
     ${EndIf}
-    ${If} $QelCancelAsked == 1
+    ${If} $QelPhase != ${QEL_RELEASE_PLACING_FAILED}
+    ${OrIf} $QelCancelAsked == 1
       ${Break}
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$QelFailure" /SD IDCANCEL IDRETRY qel_install_retry
     ${Break}
     qel_install_retry:
+    System::Call "$PLUGINSDIR\qelplace.dll::ReleaseRetry(p $QelJob) i .s"
+    Pop $8
+    ${IfThen} $8 != 1 ${|} ${Break} ${|}
   ${Loop}
 
-  qel_install_close:
-  ; Cancel is NSIS's again (disabled while sections run): from here on the jobs are being
-  ; closed, and a Cancel that NSIS took for itself would end the installer under the section.
+  ; Cancel is NSIS's again (disabled while sections run): from here on the job is being closed,
+  ; and a Cancel that NSIS took for itself would end the installer under the section.
   ${If} $HWNDPARENT != 0
     GetDlgItem $9 $HWNDPARENT 2
     EnableWindow $9 0
   ${EndIf}
-  ; The delivery first: its work directory lies in the placement job's staging. The files
-  ; placed are no longer where it made them, which counts as deleted.
-  ${If} $QelJob != 0
-    System::Call "$PLUGINSDIR\qelfetch.dll::PayloadClose(p $QelJob) i .s ?u"
-    StrCpy $QelJob 0
-    Pop $8
-    ${If} $8 != 1
-      DetailPrint "qel.nsh: PayloadClose reported that not every file of the delivery was deleted"
-    ${EndIf}
+  ; The job closes its deliveries, then its placement job, then qelfetch.dll; qelplace.dll goes
+  ; with this call (?u): its threads have ended.
+  System::Call "$PLUGINSDIR\qelplace.dll::ReleaseClose(p $QelJob) i .s ?u"
+  StrCpy $QelJob 0
+  Pop $8
+  ${If} $8 != 1
+    DetailPrint "qel.nsh: ReleaseClose left files in the staging folder; the next run removes them"
   ${EndIf}
-  StrCpy $QelIn $QelPlace
-  ${CallArtificialFunction} QelPlaceClose_
   qel_install_end:
   ${If} $4 != 0
     DetailPrint $QelFailure
@@ -450,12 +385,7 @@ Function QelInstallRelease
   StrCpy $QelOut $4
   Pop $9
   Pop $8
-  Pop $7
-  Pop $6
-  Pop $5
   Pop $4
-  Pop $3
-  Pop $2
   Pop $1
   Pop $0
 FunctionEnd

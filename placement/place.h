@@ -74,6 +74,50 @@ int WINAPI PlaceClose(PlaceJob* job);
    empty. Null as PlaceStart. Polled, cancelled and closed like an install job. */
 PlaceJob* WINAPI RemoveStart(const wchar_t* installDir);
 
+/* A whole release in one call: ReleaseStart reads a release index (release.ini, as qelpack
+   writes it) or a single manifest, starts a placement job on installDir, adds every part,
+   delivers the parts one after another with qelfetch.dll (loaded from this DLL's folder), and
+   places them with one commit. A part whose download fails for a network reason is delivered
+   again after a pause of 1, 2, 4, then 8 seconds, at most 3 times per address, going round the
+   part's Url and the index's mirrors; a 404 moves to the next address at once. */
+typedef struct ReleaseJob ReleaseJob;
+
+enum ReleasePhase {
+    RELEASE_PREPARING = 1,       /* the index, the folder's lock, the parts' names */
+    RELEASE_DELIVERING = 2,      /* downloading, verifying, extracting the parts */
+    RELEASE_WAITING = 3,         /* a pause before a part is delivered again */
+    RELEASE_PLACING = 4,
+    RELEASE_DONE = 5,
+    RELEASE_FAILED = 6,
+    RELEASE_CANCELLED = 7,
+    RELEASE_PLACING_FAILED = 8   /* placing failed, every file given back: ReleaseRetry may try again */
+};
+
+/* Starts installing release (an index or a manifest) into installDir, recording version.
+   package: for an index the folder that holds the parts' package files (empty: the index's
+   folder; parts with a Url are downloaded), for a manifest its package file (empty when it is
+   downloaded). Paths are made absolute here. Returns the job, or null when an argument is null
+   or 1024 units and longer, or PlaceStart refuses the folder or version. */
+ReleaseJob* WINAPI ReleaseStart(const wchar_t* release, const wchar_t* package, const wchar_t* installDir,
+                                const wchar_t* version);
+
+/* As PlacePoll: phase (ReleasePhase), percentage over the whole release (delivery to 90, placing
+   the rest) and status text. 1, or 0 for a bad argument or a cut text; 1024 never cuts. */
+int WINAPI ReleasePoll(ReleaseJob* job, int* phase, int* percent, wchar_t* text, int capacity);
+
+/* Asks the job to stop; returns at once. The install folder stays as it was unless placing had
+   passed its commit point. 0 for a null job, else 1. */
+int WINAPI ReleaseCancel(ReleaseJob* job);
+
+/* In RELEASE_PLACING_FAILED: places again (after a program let go of a file); the phase is
+   RELEASE_PLACING when it returns 1. 0 in any other phase. */
+int WINAPI ReleaseRetry(ReleaseJob* job);
+
+/* Cancels, waits for the job, closes its deliveries and its placement job and frees it. Call it
+   exactly once. 1 when nothing of the job is left; 0 when the staging keeps something for the
+   next run (1 for a null job). */
+int WINAPI ReleaseClose(ReleaseJob* job);
+
 #ifdef __cplusplus
 }
 #endif

@@ -20,6 +20,8 @@ one of:
                  test creates DIR/root/NAME.release
   drop           200 with Content-Length, half the body, then the connection is cut
   trickle        200 with Content-Length, the file in 16 KiB pieces every 20 ms
+  dropfirst      the first request for NAME as drop, every later one as normal (a connection
+                 lost once: a new try succeeds)
 
 Listens on 127.0.0.1 only, on ephemeral ports: TLS, plain HTTP (same modes) and a raw TCP port
 that accepts and never answers (a TLS handshake there never completes) until the client goes
@@ -45,6 +47,7 @@ TRICKLE_PAUSE = 0.02
 CHUNK = 16384
 
 log_lock = threading.Lock()
+dropped = set()  # names whose first request the dropfirst mode has cut
 ports = {}
 options = None
 
@@ -149,6 +152,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True  # the client went away
 
     def serve(self, mode, name, body):
+        if mode == "dropfirst":
+            with log_lock:
+                mode = "normal" if name in dropped else "drop"
+                dropped.add(name)
         if mode == "normal":
             self.send_plain(200, [("Content-Type", "application/octet-stream")], body)
         elif mode == "chunked":

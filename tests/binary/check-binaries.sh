@@ -36,6 +36,6 @@ check "$2" "StylePage StylePrompt StyleButton StyleInput StyleWindow StyleWindow
   "USER32.DLL GDI32.DLL COMCTL32.DLL DWMAPI.DLL KERNEL32.DLL"
 # qelplace: Restart Manager names the programs holding a file; bcrypt checks the user's changes;
 # ntdll gives a file's index without a query of its volume.
-check "$3" "PlaceStart PlaceAddPart PlaceAddFiles PlaceCommit PlacePoll PlaceCancel PlaceClose RemoveStart" \
+check "$3" "PlaceStart PlaceAddPart PlaceAddFiles PlaceCommit PlacePoll PlaceCancel PlaceClose RemoveStart ReleaseStart ReleasePoll ReleaseCancel ReleaseRetry ReleaseClose" \
   "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL" "KERNEL32.DLL NTDLL.DLL BCRYPT.DLL RSTRTMGR.DLL"
 exit $fail

@@ -130,8 +130,9 @@ class Placing(unittest.TestCase):
 
     # --- releases and installers ---------------------------------------------------------------
 
-    def release(self, name, payload):
-        """Packs payload (relative name -> bytes) into case/<name>/ (manifest.ini, application.cab)."""
+    def release(self, name, payload, *options):
+        """Packs payload (relative name -> bytes) into case/<name>/ (manifest.ini, application.cab,
+        or parts and their release.ini), with qelpack's options after the folders."""
         src = os.path.join(self.case, name + "-src")
         for rel, data in payload.items():
             path = os.path.join(src, *rel.split("/"))
@@ -140,9 +141,9 @@ class Placing(unittest.TestCase):
                 f.write(data)
         out = os.path.join(self.case, name)
         if os.path.exists(NATIVE_QELPACK):
-            packed = subprocess.run([NATIVE_QELPACK, "pack", src, out], capture_output=True, timeout=120)
+            packed = subprocess.run([NATIVE_QELPACK, "pack", src, out, *options], capture_output=True, timeout=120)
         else:
-            packed = wine(os.path.join(ARGS.bin, "qelpack.exe"), "pack", win(src), win(out))
+            packed = wine(os.path.join(ARGS.bin, "qelpack.exe"), "pack", win(src), win(out), *options)
         self.assertEqual(packed.returncode, 0, packed.stderr)
         shutil.rmtree(src)
         return out
