@@ -9,10 +9,13 @@
 #   3. an upgrade: version 1.0 installed silently, then 2.0 (a file changed, one added, one
 #      gone) through its pages while a program holds a file of 1.0 (tests/nsis/filehold.exe):
 #      placing waits for it, then asks Retry/Cancel; the program lets go, Retry, finish.
+#   4. a release in four parts, each downloaded from a server that cuts the first request for
+#      every package: each part is fetched again after a pause, and the whole release is placed
+#      as one.
 # Screenshots: TEST_BUILD_DIR/demo/*.png, or with --dpi N (96, 120, 144, 192, ...) the installer
 # runs at N DPI and they go to TEST_BUILD_DIR/demo-N/. Exits 0 when the good run installed
-# (exit 0), the broken one ended on the failure page (exit 2) and the upgrade installed (exit 0),
-# with nothing left behind.
+# (exit 0), the broken one ended on the failure page (exit 2), the upgrade installed (exit 0) and
+# the parted release installed (exit 0) after its retries, with nothing left behind.
 set -euo pipefail
 build=${1:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
 testbuild=${2:?usage: demo.sh BUILD_DIR TEST_BUILD_DIR [--dpi N]}
@@ -47,7 +50,8 @@ cleanup() {
   fi
   rm -rf "$demo/https" "$demo/good" "$demo/broken" "$demo/install-good" "$demo/install-broken" "$demo/run.sh" \
     "$demo/pilot.out" "$demo/good-setup.out" "$demo/broken-setup.out" "$demo/v1" "$demo/v2" "$demo/install-upgrade" \
-    "$demo/upgrade-setup.out" "$demo/hold.fifo" "$demo/hold.out"
+    "$demo/upgrade-setup.out" "$demo/hold.fifo" "$demo/hold.out" "$demo/parts" "$demo/install-parts" \
+    "$demo/parts-setup.out"
 }
 trap cleanup EXIT
 
@@ -86,6 +90,24 @@ echo "新版本的更新说明。" >"$demo/v2/payload/更新说明.txt"
 rm -rf "$demo/v2/payload"
 makensis -V2 -DQEL_MANIFEST="$demo/v2/manifest.ini" -DQEL_BIN="$testbuild/bin" -DQEL_OUTFILE="$demo/v2/example-setup.exe" \
   -DQEL_TARGET="$target" -DQEL_VERSION=2.0 "$top/nsis/example.nsi" >"$demo/v2/makensis.log"
+
+# The parted release: four files of 1.5 MB and a text, in parts of at most 2 MB of package,
+# downloaded from the mode that cuts each package's first request halfway.
+mkdir -p "$demo/parts/payload/data"
+python3 - "$demo/parts/payload" <<'PY'
+import os, random, sys
+rng = random.Random(20261210)
+for k in range(1, 5):
+    with open(os.path.join(sys.argv[1], "data", "part-%d.dat" % k), "wb") as f:
+        f.write(rng.randbytes(1536 * 1024))
+with open(os.path.join(sys.argv[1], "说明.txt"), "wb") as f:
+    f.write("分卷发布的示例。\r\n".encode("utf-8"))
+PY
+"$build/native/qelpack" pack "$demo/parts/payload" "$demo/parts/release" --part-size 2000000 \
+  --url "https://127.0.0.1:$port/dropfirst/" </dev/null >/dev/null
+cp "$demo"/parts/release/*.cab "$demo/https/root/"
+makensis -V2 -DQEL_MANIFEST="$demo/parts/release/release.ini" -DQEL_BIN="$testbuild/bin" \
+  -DQEL_OUTFILE="$demo/parts/example-setup.exe" -DQEL_TARGET="$target" "$top/nsis/example.nsi" >"$demo/parts/makensis.log"
 
 cat >"$demo/run.sh" <<'INNER'
 # Inside Xvfb: runs one installer, leads it through its pages and photographs each one.
@@ -150,6 +172,21 @@ if wait_for custom; then
       sleep 1
       pilot box 4 >/dev/null
       wait_for custom && shoot 8-upgrade-finish && pilot click 1
+    elif [ "$name" = parts ]; then
+      # Each part's first request is cut: the status counts down to the next try. The picture
+      # counts when the line still says so after it was taken (the pause lasts a second).
+      for _ in $(seq 240); do
+        case $(pilot status) in
+          网络中断*)
+            import -window root "$demo/retry.png" 4>&-
+            case $(pilot status) in 网络中断*) mv "$demo/retry.png" "$demo/9-parts-retry.png"
+              echo "qel: demo: screenshot $demo/9-parts-retry.png"; break ;; esac ;;
+        esac
+        [ "$(pilot page)" = custom ] && break
+        sleep 0.1
+      done
+      rm -f "$demo/retry.png"
+      wait_for custom && shoot 10-parts-finish && pilot click 1
     else
       wait_for failure && shoot 5-failure && pilot click 28945
     fi
@@ -174,7 +211,7 @@ xvfb-run -a bash -c 'WINEPREFIX="$1/wine-x11" "$QEL_WINE" reg add "HKCU\Control 
   </dev/null >/dev/null 2>&1' _ "$testbuild" "$dpi" 2>&1 | grep -v '^X connection to' || true
 say "at $dpi DPI, screenshots into ${demo#"$testbuild"/}/"
 status=0
-for name in good broken upgrade; do
+for name in good broken upgrade parts; do
   say "run: the $name release"
   # Each Xvfb session gets its own wineserver: one left from the session before (the Wine
   # services keep it alive) would still talk to that session's display, now gone.
@@ -192,6 +229,11 @@ if [ "$status" = 0 ]; then
   version=$(iconv -f utf-16 -t utf-8 "$demo/install-upgrade/qel-install.ini" 2>/dev/null | tr -d '\r' | sed -n 's/^Version=//p')
   [ "$version" = 2.0 ] || { echo "qel: demo: the upgrade's record says version '$version', not 2.0" >&2; status=1; }
   [ ! -e "$demo/install-upgrade/文档/说明.txt" ] || { echo "qel: demo: the upgrade left a file 2.0 no longer has" >&2; status=1; }
+  for f in "$demo"/parts/payload/data/*.dat "$demo/parts/payload/说明.txt"; do
+    cmp -s "$f" "$demo/install-parts/${f#"$demo/parts/payload/"}" \
+      || { echo "qel: demo: the parted release's ${f##*/} was not installed as packed" >&2; status=1; }
+  done
+  [ -e "$demo/9-parts-retry.png" ] || { echo "qel: demo: no retry was photographed" >&2; status=1; }
 fi
 [ "$status" = 0 ] && say "done; screenshots: $(cd "$demo" && ls ./*.png | tr '\n' ' ')"
 exit $status
