@@ -1,6 +1,7 @@
 // The four exports: start, poll, cancel and close a delivery job.
 #include "delivery/handles.h"
 #include "delivery/job.h"
+#include "delivery/status_snapshot.h"
 #include "delivery/worker.h"
 #include "delivery/wstr.h"
 
@@ -74,13 +75,7 @@ extern "C" DeliveryJob* WINAPI PayloadStart(const wchar_t* manifestPath, const w
 
 extern "C" int WINAPI PayloadPoll(DeliveryJob* job, int* phase, int* percent, wchar_t* text, int capacity)
 {
-    if (job == nullptr || phase == nullptr || percent == nullptr || text == nullptr || capacity <= 0) return 0;
-    AcquireSRWLockShared(&job->lock);
-    *phase = job->phase;
-    *percent = job->percent;
-    HRESULT copied = WStrCopy(text, static_cast<DWORD>(capacity), job->statusText);
-    ReleaseSRWLockShared(&job->lock);
-    return copied < 0 ? 0 : 1;
+    return CopyStatus(job, phase, percent, text, capacity);
 }
 
 extern "C" int WINAPI PayloadCancel(DeliveryJob* job)

@@ -1,6 +1,7 @@
 // The exports: start, add parts, commit, poll, cancel and close a placement job; start an
 // uninstall.
 #include "delivery/handles.h"
+#include "delivery/status_snapshot.h"
 #include "delivery/wstr.h"
 #include "placement/folder.h"
 #include "placement/job.h"
@@ -210,13 +211,7 @@ extern "C" int WINAPI PlaceCommit(PlaceJob* job)
 
 extern "C" int WINAPI PlacePoll(PlaceJob* job, int* phase, int* percent, wchar_t* text, int capacity)
 {
-    if (job == nullptr || phase == nullptr || percent == nullptr || text == nullptr || capacity <= 0) return 0;
-    AcquireSRWLockShared(&job->lock);
-    *phase = job->phase;
-    *percent = job->percent;
-    HRESULT copied = WStrCopy(text, static_cast<DWORD>(capacity), job->statusText);
-    ReleaseSRWLockShared(&job->lock);
-    return copied < 0 ? 0 : 1;
+    return CopyStatus(job, phase, percent, text, capacity);
 }
 
 extern "C" int WINAPI PlaceCancel(PlaceJob* job)

@@ -1,5 +1,6 @@
 // The release exports: start, poll, cancel, retry and close a job that delivers and places a
 // whole release (release_worker.cpp does the work).
+#include "delivery/status_snapshot.h"
 #include "delivery/wstr.h"
 #include "placement/release_job.h"
 
@@ -73,13 +74,7 @@ extern "C" ReleaseJob* WINAPI ReleaseStart(const wchar_t* release, const wchar_t
 
 extern "C" int WINAPI ReleasePoll(ReleaseJob* job, int* phase, int* percent, wchar_t* text, int capacity)
 {
-    if (job == nullptr || phase == nullptr || percent == nullptr || text == nullptr || capacity <= 0) return 0;
-    AcquireSRWLockShared(&job->lock);
-    *phase = job->phase;
-    *percent = job->percent;
-    HRESULT copied = WStrCopy(text, static_cast<DWORD>(capacity), job->statusText);
-    ReleaseSRWLockShared(&job->lock);
-    return copied < 0 ? 0 : 1;
+    return CopyStatus(job, phase, percent, text, capacity);
 }
 
 extern "C" int WINAPI ReleaseCancel(ReleaseJob* job)
