@@ -382,6 +382,15 @@ protected:
     {
         for (const std::wstring& name : packageNames_) DeleteFileW((dir_ / name).c_str());
     }
+    // The release written with its packages only on the server and one mirror in mode.
+    void WriteServedRelease(const std::wstring& mirrorMode)
+    {
+        WriteRelease();
+        RemovePackages();
+        index_.Set(L"Release", L"Mirrors", L"1");
+        index_.Set(L"Release", L"Mirror1", bed_.Url(mirrorMode, L""));
+        WriteIndex();
+    }
     static HttpsBed bed_;
     static bool found_;
     std::vector<std::unique_ptr<ServedFile>> served_;
@@ -431,11 +440,7 @@ TEST_F(Downloaded, ADeadFirstAddressGivesWayToTheMirror)
         parts_[k].manifest.Set(L"Package", L"Url",
                                L"https://127.0.0.1:1/normal/" + packageNames_[k]);
     }
-    WriteRelease();
-    RemovePackages();
-    index_.Set(L"Release", L"Mirrors", L"1");
-    index_.Set(L"Release", L"Mirror1", bed_.Url(L"normal", L""));
-    WriteIndex();
+    WriteServedRelease(L"normal");
     std::vector<ReleaseStatus> seen;
     ReleaseStatus end = Install(&seen);
     EXPECT_EQ(end.phase, RELEASE_DONE) << Narrow(end.text);
@@ -447,11 +452,7 @@ TEST_F(Downloaded, ADeadFirstAddressGivesWayToTheMirror)
 TEST_F(Downloaded, NotFoundEverywhereFailsAtOnce)
 {
     UseUrls(L"status404");
-    WriteRelease();
-    RemovePackages();
-    index_.Set(L"Release", L"Mirrors", L"1");
-    index_.Set(L"Release", L"Mirror1", bed_.Url(L"status404", L""));
-    WriteIndex();
+    WriteServedRelease(L"status404");
     std::vector<ReleaseStatus> seen;
     DWORD start = GetTickCount();
     ReleaseStatus end = Install(&seen);
