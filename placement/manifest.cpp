@@ -3,13 +3,9 @@
 #include "delivery/handles.h"
 #include "delivery/wstr.h"
 #include "placement/names.h"
+#include "placement/profile_section.h"
 
 namespace {
-
-DWORD ReadKey(const wchar_t* path, const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD capacity)
-{
-    return GetPrivateProfileStringW(section, key, L"", buffer, capacity, path);
-}
 
 int ParseNumber(const wchar_t* text, DWORD length, ULONGLONG* out)
 {
@@ -56,20 +52,22 @@ Refusal ReadEntry(PlaceJob* job, const wchar_t* path, DWORD part, DWORD index, U
     wchar_t tag[16] = L"";
     AppendDecimal(section, 16, index, 1);
     AppendDecimal(tag, 16, index, 4);
+    ProfileSection keys;
+    keys.Read(path, section);
     wchar_t text[256];
-    ReadKey(path, section, L"Entry", text, 256);
+    keys.Get(L"Entry", text, 256);
     if (!WStrEqual(text, tag)) return {PartRefusal::Manifest, MAXDWORD};
 
     ReleaseEntry entry = {};
     entry.part = part;
     entry.index = index;
-    DWORD length = ReadKey(path, section, L"Size", text, 32);
+    DWORD length = keys.Get(L"Size", text, 32);
     if (!ParseNumber(text, length, &entry.size)) return {PartRefusal::Manifest, MAXDWORD};
-    length = ReadKey(path, section, L"Sha256", text, 66);
+    length = keys.Get(L"Sha256", text, 66);
     if (!ParseDigest(text, length, entry.sha256)) return {PartRefusal::Manifest, MAXDWORD};
 
     wchar_t raw[NameCapacity];
-    length = ReadKey(path, section, L"Name", raw, NameCapacity);
+    length = keys.Get(L"Name", raw, NameCapacity);
     if (length < 1 || length > NameCapacity - 2) return {PartRefusal::Manifest, MAXDWORD};
     wchar_t name[NameCapacity];
     wchar_t folded[NameCapacity];
@@ -168,19 +166,21 @@ PartRefusal AddManifestEntries(PlaceJob* job, DWORD part, const wchar_t* path, D
         return why;
     };
 
+    ProfileSection package;
+    package.Read(path, L"Package");
     wchar_t text[256];
-    if (ReadKey(path, L"Package", L"Format", text, 256) != 9 || !WStrEqual(text, L"qel-cab-2")) {
+    if (package.Get(L"Format", text, 256) != 9 || !WStrEqual(text, L"qel-cab-2")) {
         return refuse(PartRefusal::Manifest, MAXDWORD);
     }
-    ReadKey(path, L"Package", L"Target", text, 256);
+    package.Get(L"Target", text, 256);
     if (!WStrEqual(text, L"windows-x64")) return refuse(PartRefusal::Manifest, MAXDWORD);
     ULONGLONG count = 0;
-    DWORD length = ReadKey(path, L"Package", L"Count", text, 32);
+    DWORD length = package.Get(L"Count", text, 32);
     if (!ParseNumber(text, length, &count) || count < 1 || count > MaxPartEntries) {
         return refuse(PartRefusal::Manifest, MAXDWORD);
     }
     ULONGLONG unpacked = 0;
-    length = ReadKey(path, L"Package", L"UnpackedSize", text, 32);
+    length = package.Get(L"UnpackedSize", text, 32);
     if (!ParseNumber(text, length, &unpacked)) return refuse(PartRefusal::Manifest, MAXDWORD);
 
     ULONGLONG sum = 0;
