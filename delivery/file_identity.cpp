@@ -4,23 +4,24 @@
 
 int ReadFileIdentity(HANDLE file, FileIdentity* out)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info)) return 0;
     FileIdentity read = {};
-    // The 128-bit id where the volume has one (ReFS ids do not fit the 64-bit index); the
-    // index otherwise. Both identities of a comparison come from the same volume, so they are
-    // read the same way.
+    // The 128-bit id where the volume has one (ReFS ids do not fit the 64-bit index), with the
+    // times read on their own: one volume query. The index otherwise. Both identities of a
+    // comparison come from the same volume, so they are read the same way.
     FILE_ID_INFO id = {};
     if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+        if (!GetFileTime(file, &read.creationTime, nullptr, &read.lastWriteTime)) return 0;
         read.volumeSerial = id.VolumeSerialNumber;
         for (int i = 0; i < 16; ++i) read.fileId[i] = id.FileId.Identifier[i];
     } else {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(file, &info)) return 0;
         read.volumeSerial = info.dwVolumeSerialNumber;
         DWORD parts[2] = {info.nFileIndexLow, info.nFileIndexHigh};
         for (int i = 0; i < 8; ++i) read.fileId[i] = static_cast<BYTE>(parts[i / 4] >> (8 * (i % 4)));
+        read.creationTime = info.ftCreationTime;
+        read.lastWriteTime = info.ftLastWriteTime;
     }
-    read.creationTime = info.ftCreationTime;
-    read.lastWriteTime = info.ftLastWriteTime;
     read.known = 1;
     *out = read;
     return 1;
@@ -32,7 +33,15 @@ int SealFileIdentity(HANDLE file, FileIdentity* out)
     if (!GetFileTime(file, nullptr, nullptr, &written)) return 0;
     // Set explicitly, the time no longer follows this handle's writes, nor its closing.
     if (!SetFileTime(file, nullptr, nullptr, &written)) return 0;
-    return ReadFileIdentity(file, out);
+    if (!out->known) return ReadFileIdentity(file, out);
+    // The file's volume and id stay what they were when this handle created it: only the times
+    // are read again.
+    FILETIME created;
+    FILETIME lastWrite;
+    if (!GetFileTime(file, &created, nullptr, &lastWrite)) return 0;
+    out->creationTime = created;
+    out->lastWriteTime = lastWrite;
+    return 1;
 }
 
 namespace {

@@ -26,7 +26,8 @@ int ReadFileIdentity(HANDLE file, FileIdentity* out);
 
 // For a file this job wrote, once its last byte is written, before its handle (opened with
 // write access) is closed: fixes the last-write time as it stands and records the identity.
-// 1 on success.
+// out holds the identity read through this same handle when it created the file (then only the
+// times are read again), or nothing yet (known 0: read whole). 1 on success.
 int SealFileIdentity(HANDLE file, FileIdentity* out);
 
 // Both identities were read and name the same file.
