@@ -11,6 +11,8 @@ median and spread of the per-pair ratios), and added to its bench.json:
   - the same four parts installed by one installer on the index against four installers, one
     per part's manifest, run one after another into the same folder (target: at most 1.05
     times the sum);
+  - the four parts delivered through qelfetch.dll in one process two at a time, as the release
+    job does, against one after another (delivery_lanes.exe; target: at most 1, a gain);
   - the first of those again with what Wine alone adds taken out: every volume query (a file's
     serial number, asked for by GetFileInformationByHandle) goes from the process to Wine's
     mount-manager service and back, which Windows answers inside the file system. The queries
@@ -201,6 +203,23 @@ def timed_installs(setups, folder):
     return total
 
 
+def lanes_delivery(lanes, release, manifests, scratch):
+    """The parts delivered through qelfetch.dll in one process, lanes at a time
+    (delivery_lanes.exe), in seconds."""
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    args = []
+    for manifest in manifests:
+        package = manifest.replace("manifest", "application").replace(".ini", ".cab")
+        args += [win(os.path.join(release, manifest)), win(os.path.join(release, package))]
+    code, out = wine(os.path.join(ARGS.bin, "delivery_lanes.exe"), str(lanes), win(scratch), *args)
+    left = os.listdir(scratch)
+    shutil.rmtree(scratch, ignore_errors=True)
+    if code != 0 or left:
+        sys.exit("install_bench: delivery_lanes.exe %d failed (exit %d, %d left): %s" % (lanes, code, len(left), out))
+    return float(out.strip()) / 1000.0
+
+
 def parted_figures(work, folder):
     """1,000 small files in four parts: the index's installer against File /r, and against four
     installers of one part each."""
@@ -232,12 +251,22 @@ def parted_figures(work, folder):
     timed_install(whole, folder)
     timed_install(plain, folder)
     print("bench: 1,000 files in parts: %d volume queries through Wine's mount manager" % queries, file=sys.stderr)
-    a_times, b_times, c_times, d_times = [], [], [], []
+    a_times, b_times, c_times, d_times, e_times, f_times = [], [], [], [], [], []
+    lanes_scratch = os.path.join(work, "lanes")
     for i in range(max(ARGS.pairs, 5)):
         a = timed_install(whole, folder)
         b = timed_install(plain, folder)
         c = timed_installs(singles, folder)
         cost = query_seconds(probe_file)
+        # The order alternates, so that neither lane count always runs on a warmer cache.
+        if i % 2 == 0:
+            e = lanes_delivery(2, release, manifests, lanes_scratch)
+            f = lanes_delivery(1, release, manifests, lanes_scratch)
+        else:
+            f = lanes_delivery(1, release, manifests, lanes_scratch)
+            e = lanes_delivery(2, release, manifests, lanes_scratch)
+        e_times.append(e)
+        f_times.append(f)
         wine("reg", "delete", UNINSTALL_KEY, "/f")
         if a < 0 or b < 0 or c < 0:
             break
@@ -256,6 +285,10 @@ def parted_figures(work, folder):
                    "the example installer on release.ini, /S (one process, one lock, one placing)",
                    "four example installers, one per part's manifest, /S, one after another, each into its own folder "
                    "(each its own process, lock and placing)", a_times, c_times, 1.05, note),
+            figure("4 parts two at a time vs one after another",
+                   "qelfetch.dll delivering the 4 parts in one process, two at a time (delivery_lanes.exe 2), as "
+                   "the release job does", "the same, one part after another (delivery_lanes.exe 1)",
+                   e_times, f_times, 1.0, note),
             figure("the same less Wine's volume queries",
                    "the example installer on release.ini, /S, less its %d mount-manager round trips at the price "
                    "volume_probe.exe measured in the same pair" % queries,
@@ -356,7 +389,11 @@ def main():
                           "the example installer, /S: lock, delivery (verify + extract), placing, uninstaller, entry",
                           "a plain NSIS installer embedding the same 256 files with File /r, /S", a_times, b_times, 3.0,
                           note),
-                   figure("the same less Wine's volume queries",
+                   figure("4 parts two at a time vs one after another",
+                   "qelfetch.dll delivering the 4 parts in one process, two at a time (delivery_lanes.exe 2), as "
+                   "the release job does", "the same, one part after another (delivery_lanes.exe 1)",
+                   e_times, f_times, 1.0, note),
+            figure("the same less Wine's volume queries",
                           "the example installer, /S, less its %d mount-manager round trips at the price volume_probe.exe "
                           "measured in the same pair" % queries, "the File /r installer, /S", d_times, b_times, None, note)]
 

@@ -246,7 +246,7 @@ Var QelRound
 ; (release.ini) or a single manifest. PACKAGE: for an index the folder that holds the parts'
 ; packages ("" for the index's own folder; parts with a Url are downloaded), for a manifest its
 ; placed package file, or "" to download it (the manifest's Url). qelplace.dll's release job
-; takes the folder, checks every Name of every part, delivers the parts one after another with
+; takes the folder, checks every Name of every part, delivers the parts two at a time with
 ; qelfetch.dll (a part whose download a network fault broke is fetched again after a pause, from
 ; the index's mirrors too), then places everything. The text goes into window STATUS and the
 ; percentage over the whole release into the frozen bar BAR (0 for none): delivering fills 90 %,

@@ -76,7 +76,7 @@ PlaceJob* WINAPI RemoveStart(const wchar_t* installDir);
 
 /* A whole release in one call: ReleaseStart reads a release index (release.ini, as qelpack
    writes it) or a single manifest, starts a placement job on installDir, adds every part,
-   delivers the parts one after another with qelfetch.dll (loaded from this DLL's folder), and
+   delivers the parts two at a time with qelfetch.dll (loaded from this DLL's folder), and
    places them with one commit. A part whose download fails for a network reason is delivered
    again after a pause of 1, 2, 4, then 8 seconds, at most 3 times per address, going round the
    part's Url and the index's mirrors; a 404 moves to the next address at once. */

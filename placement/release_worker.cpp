@@ -1,7 +1,7 @@
 // The release job's worker: reads the release, waits for the placement job to open, adds every
-// part (its names are checked before anything is fetched), delivers the parts one after
-// another (again after a network fault, round the part's addresses), places them with one
-// commit, and at the end closes the deliveries, then the placement job, then qelfetch.dll.
+// part (its names are checked before anything is fetched), delivers the parts two at a time
+// (again after a network fault, round the part's addresses), places them with one commit, and
+// at the end closes the deliveries, then the placement job, then qelfetch.dll.
 #include "delivery/wstr.h"
 #include "placement/delivery_failure.h"
 #include "placement/release_job.h"
@@ -10,6 +10,9 @@
 namespace {
 
 constexpr DWORD PollMs = 30;
+// Parts delivered at once. Two in one process: while one part waits on its server or on the
+// disk (each member file is flushed), the other's manifest is read and its files written.
+constexpr DWORD Lanes = 2;
 constexpr DWORD AttemptsPerUrl = 3;
 constexpr DWORD LongestPause = 8;  // seconds
 constexpr int DeliveryShare = 90;  // percent of the bar for delivering; placing has the rest
@@ -65,61 +68,23 @@ int BarPercent(Progress* progress, ULONGLONG done)
     return progress->shown;
 }
 
-void ShowDelivery(ReleaseJob* job, Progress* progress, const ReleasePartSource& part, int phase, int percent,
-                  const wchar_t* text)
-{
-    ULONGLONG download = part.url[0] != 0 ? part.size : 0;
-    ULONGLONG bytes = 0;
-    ULONGLONG inPart = 0;
-    wchar_t line[StatusCapacity];
-    const wchar_t* shown = text;
-    if (phase == FetchDownloading) {
-        if (ReadDownloadedBytes(text, &bytes)) {
-            if (bytes > download) bytes = download;
-            DownloadLine(line, progress->downloaded + bytes, progress->downloadTotal);
-            shown = line;
-        } else {
-            bytes = download * static_cast<DWORD>(percent) / 100;
-        }
-        inPart = bytes;
-    } else if (phase == FetchVerifying) {
-        inPart = download + part.size * static_cast<DWORD>(percent) / 100;
-    } else if (phase == FetchExtracting) {
-        inPart = download + part.size + part.unpacked * static_cast<DWORD>(percent) / 100;
-    }
-    PublishRelease(job, RELEASE_DELIVERING, BarPercent(progress, progress->done + inPart), shown);
-}
-
-// One delivery of part i from its staged manifest; *delivery is the closed-over job (null when
-// qelfetch refused to start). Returns qelfetch's final phase, text in text.
-int DeliverOnce(ReleaseJob* job, DWORD i, Progress* progress, FetchJob** delivery, wchar_t* text)
-{
-    const ReleasePartSource& part = job->index.parts[i];
-    wchar_t package[ReleasePathCapacity];
-    if (part.url[0] != 0) {
-        WStrCopy(package, ReleasePathCapacity, job->workDirs[i]);
-        if (WStrAppend(package, ReleasePathCapacity, L".cab") < 0) package[0] = 0;
-    } else {
-        WStrCopy(package, ReleasePathCapacity, part.package);
-    }
-    *delivery = job->fetch.start(job->manifests[i], package, job->workDirs[i]);
-    if (*delivery == nullptr) {
-        WStrCopy(text, StatusCapacity, L"应用包准备失败，未开始安装。");
-        return RELEASE_FAILED;
-    }
-    bool cancelSent = false;
-    for (;;) {
-        int phase = 0;
-        int percent = 0;
-        job->fetch.poll(*delivery, &phase, &percent, text, StatusCapacity);
-        if (phase >= FetchReady) return phase;
-        ShowDelivery(job, progress, part, phase, percent, text);
-        if (Cancelled(job, PollMs) && !cancelSent) {
-            job->fetch.cancel(*delivery);
-            cancelSent = true;
-        }
-    }
-}
+// One part on its way: the tries of its addresses, and the delivery running now or the pause
+// before the next try.
+struct Lane {
+    bool busy;
+    DWORD part;
+    FetchJob* delivery;  // the try running now; null during a pause
+    DWORD attempts[1 + MaxMirrors];
+    bool dead[1 + MaxMirrors];
+    DWORD current;     // the address of the try running or due
+    DWORD inManifest;  // the address the staged manifest names now
+    DWORD retries;
+    DWORD pauseStart;  // GetTickCount at the start of the pause
+    DWORD pauseMs;
+    int phase;  // the running try's last status
+    int percent;
+    wchar_t text[StatusCapacity];
+};
 
 // Points the staged manifest of part i at url (qelfetch reads its Url from there).
 bool UseUrl(ReleaseJob* job, DWORD i, const wchar_t* url)
@@ -131,71 +96,179 @@ bool UseUrl(ReleaseJob* job, DWORD i, const wchar_t* url)
     return WritePrivateProfileStringW(L"Package", L"Url", url, job->manifests[i]) != FALSE;
 }
 
-// The pause before a new try, counted down on the status line. false when cancelled meanwhile.
-bool Pause(ReleaseJob* job, Progress* progress, DWORD retry)
+// Starts a try of the lane's part from its current address: the package beside the release, or
+// a download to <work directory>.cab.
+int StartTry(ReleaseJob* job, Lane* lane, Outcome* out)
 {
-    DWORD seconds = retry > 4 ? LongestPause : 1u << (retry - 1);
-    if (seconds > LongestPause) seconds = LongestPause;
-    for (DWORD left = seconds; left > 0; --left) {
-        wchar_t line[StatusCapacity];
-        RetryLine(line, left, retry);
-        PublishRelease(job, RELEASE_WAITING, progress->shown, line);
-        if (Cancelled(job, 1000)) return false;
+    const DWORD i = lane->part;
+    const ReleasePartSource& part = job->index.parts[i];
+    if (lane->current != lane->inManifest) {
+        wchar_t url[UrlCapacity];
+        if (lane->current == 0) WStrCopy(url, UrlCapacity, part.url);
+        else MirrorUrl(job->index.mirrors[lane->current - 1], part.packageName, url);
+        if (!UseUrl(job, i, url)) {
+            wchar_t line[StatusCapacity];
+            FormatFailure(line, L"无法写入安装文件夹：", job->manifests[i], GetLastError());
+            return Finish(out, RELEASE_FAILED, line);
+        }
+        lane->inManifest = lane->current;
     }
-    return true;
+    wchar_t package[ReleasePathCapacity];
+    if (part.url[0] != 0) {
+        WStrCopy(package, ReleasePathCapacity, job->workDirs[i]);
+        if (WStrAppend(package, ReleasePathCapacity, L".cab") < 0) package[0] = 0;
+    } else {
+        WStrCopy(package, ReleasePathCapacity, part.package);
+    }
+    ++lane->attempts[lane->current];
+    lane->phase = 0;
+    lane->percent = 0;
+    lane->text[0] = 0;
+    lane->delivery = job->fetch.start(job->manifests[i], package, job->workDirs[i]);
+    if (lane->delivery == nullptr) return Finish(out, RELEASE_FAILED, L"应用包准备失败，未开始安装。");
+    return 1;
 }
 
-// Delivers part i: from its package beside the release, or downloaded from its Url and then
-// the mirrors, each address at most AttemptsPerUrl times.
-int DeliverPart(ReleaseJob* job, DWORD i, Progress* progress, Outcome* out)
+// Takes the end of the lane's try: the part delivered (1, the lane is free), another try due
+// (2: now from the next address, or after a pause for a fault a new try may mend), or the end
+// of the release (0, out set). Each address is tried at most AttemptsPerUrl times.
+int SettleTry(ReleaseJob* job, Lane* lane, Progress* progress, Outcome* out)
 {
-    const ReleasePartSource& part = job->index.parts[i];
+    const ReleasePartSource& part = job->index.parts[lane->part];
     const bool download = part.url[0] != 0;
+    if (lane->phase == FetchReady) {
+        job->deliveries[lane->part] = lane->delivery;
+        lane->delivery = nullptr;
+        progress->done += Weight(part);
+        if (download) progress->downloaded += part.size;
+        return 1;
+    }
+    // qelfetch deletes what this try left (the partial package, the files) as it closes.
+    job->fetch.close(lane->delivery);
+    lane->delivery = nullptr;
+    if (lane->phase == FetchCancelled || Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
+    DeliveryRemedy remedy = RemedyFor(lane->text, download);
+    if (remedy == DeliveryRemedy::GiveUp) return Finish(out, RELEASE_FAILED, lane->text);
+    if (remedy == DeliveryRemedy::NextUrl || lane->attempts[lane->current] >= AttemptsPerUrl) {
+        lane->dead[lane->current] = true;
+    }
     const DWORD urls = download ? 1 + job->index.mirrorCount : 1;
-    DWORD attempts[1 + MaxMirrors] = {};
-    bool dead[1 + MaxMirrors] = {};
-    DWORD current = 0;
-    DWORD inManifest = 0;  // the address the staged manifest names now
-    DWORD retries = 0;
-    for (;;) {
-        if (current != inManifest) {
-            wchar_t url[UrlCapacity];
-            if (current == 0) WStrCopy(url, UrlCapacity, part.url);
-            else MirrorUrl(job->index.mirrors[current - 1], part.packageName, url);
-            if (!UseUrl(job, i, url)) {
-                wchar_t line[StatusCapacity];
-                FormatFailure(line, L"无法写入安装文件夹：", job->manifests[i], GetLastError());
-                return Finish(out, RELEASE_FAILED, line);
+    DWORD next = lane->current;
+    bool found = false;
+    for (DWORD step = 1; step <= urls && !found; ++step) {
+        next = (lane->current + step) % urls;
+        found = !lane->dead[next];
+    }
+    if (!found) return Finish(out, RELEASE_FAILED, lane->text);
+    lane->current = next;
+    if (remedy == DeliveryRemedy::Again) {
+        ++lane->retries;
+        DWORD seconds = lane->retries > 4 ? LongestPause : 1u << (lane->retries - 1);
+        if (seconds > LongestPause) seconds = LongestPause;
+        lane->pauseMs = seconds * 1000;
+        lane->pauseStart = GetTickCount();
+        return 2;
+    }
+    return StartTry(job, lane, out) ? 2 : 0;
+}
+
+// The release's line while parts are on their way: a pause before a new try wins (counted
+// down in seconds), then the downloading line over every part, then the text of the first part
+// on its way. The bar counts what every lane has done.
+void ShowLanes(ReleaseJob* job, Progress* progress, const Lane* lanes, DWORD count)
+{
+    ULONGLONG inFlight = 0;
+    ULONGLONG downloaded = progress->downloaded;
+    bool downloading = false;
+    const Lane* first = nullptr;
+    const Lane* paused = nullptr;
+    for (DWORD k = 0; k < count; ++k) {
+        const Lane& lane = lanes[k];
+        if (!lane.busy) continue;
+        if (lane.delivery == nullptr) {
+            if (paused == nullptr || lane.part < paused->part) paused = &lane;
+            continue;
+        }
+        if (first == nullptr || lane.part < first->part) first = &lane;
+        const ReleasePartSource& part = job->index.parts[lane.part];
+        const ULONGLONG download = part.url[0] != 0 ? part.size : 0;
+        if (lane.phase == FetchDownloading) {
+            ULONGLONG bytes = 0;
+            if (ReadDownloadedBytes(lane.text, &bytes)) {
+                if (bytes > download) bytes = download;
+                downloading = true;
+            } else {
+                bytes = download * static_cast<DWORD>(lane.percent) / 100;
             }
-            inManifest = current;
+            inFlight += bytes;
+            downloaded += bytes;
+        } else if (lane.phase == FetchVerifying) {
+            inFlight += download + part.size * static_cast<DWORD>(lane.percent) / 100;
+            downloaded += download;
+        } else if (lane.phase == FetchExtracting) {
+            inFlight += download + part.size + part.unpacked * static_cast<DWORD>(lane.percent) / 100;
+            downloaded += download;
         }
-        ++attempts[current];
-        FetchJob* delivery = nullptr;
-        wchar_t text[StatusCapacity];
-        int phase = DeliverOnce(job, i, progress, &delivery, text);
-        if (phase == FetchReady) {
-            job->deliveries[i] = delivery;
-            progress->done += Weight(part);
-            if (download) progress->downloaded += part.size;
-            return 1;
+    }
+    const int percent = BarPercent(progress, progress->done + inFlight);
+    wchar_t line[StatusCapacity];
+    if (paused != nullptr) {
+        DWORD elapsed = GetTickCount() - paused->pauseStart;
+        DWORD left = elapsed >= paused->pauseMs ? 1 : (paused->pauseMs - elapsed + 999) / 1000;
+        RetryLine(line, left, paused->retries);
+        PublishRelease(job, RELEASE_WAITING, percent, line);
+    } else if (downloading) {
+        DownloadLine(line, downloaded, progress->downloadTotal);
+        PublishRelease(job, RELEASE_DELIVERING, percent, line);
+    } else if (first != nullptr && first->text[0] != 0) {
+        PublishRelease(job, RELEASE_DELIVERING, percent, first->text);
+    }
+}
+
+// Closes the tries still running (qelfetch cancels them and deletes what they left).
+void StopLanes(ReleaseJob* job, Lane* lanes, DWORD count)
+{
+    for (DWORD k = 0; k < count; ++k) {
+        if (lanes[k].delivery != nullptr) job->fetch.close(lanes[k].delivery);
+        lanes[k].delivery = nullptr;
+        lanes[k].busy = false;
+    }
+}
+
+// Delivers every part, Lanes of them at a time in the order of the index: a part that waits on
+// its server or for a new try does not hold up the others. 1 when every part is ready.
+int DeliverAll(ReleaseJob* job, Progress* progress, Lane* lanes, Outcome* out)
+{
+    DWORD next = 0;
+    for (;;) {
+        bool moved = false;  // a lane took a new part: poll again at once
+        bool busy = false;
+        for (DWORD k = 0; k < Lanes; ++k) {
+            Lane& lane = lanes[k];
+            if (!lane.busy && next < job->index.partCount) {
+                lane = Lane{};
+                lane.busy = true;
+                lane.part = next++;
+                if (!StartTry(job, &lane, out)) return 0;
+            }
+            if (!lane.busy) continue;
+            busy = true;
+            if (lane.delivery == nullptr) {
+                if (GetTickCount() - lane.pauseStart >= lane.pauseMs && !StartTry(job, &lane, out)) return 0;
+                continue;
+            }
+            job->fetch.poll(lane.delivery, &lane.phase, &lane.percent, lane.text, StatusCapacity);
+            if (lane.phase < FetchReady) continue;
+            int settled = SettleTry(job, &lane, progress, out);
+            if (settled == 0) return 0;
+            if (settled == 1) {
+                lane.busy = false;
+                moved = true;
+            }
         }
-        // qelfetch deletes what this try left (the partial package, the files) as it closes.
-        if (delivery != nullptr) job->fetch.close(delivery);
-        if (phase == FetchCancelled || Cancelled(job, 0)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
-        DeliveryRemedy remedy = RemedyFor(text, download);
-        if (remedy == DeliveryRemedy::GiveUp) return Finish(out, RELEASE_FAILED, text);
-        if (remedy == DeliveryRemedy::NextUrl || attempts[current] >= AttemptsPerUrl) dead[current] = true;
-        DWORD next = current;
-        bool found = false;
-        for (DWORD step = 1; step <= urls && !found; ++step) {
-            next = (current + step) % urls;
-            found = !dead[next];
-        }
-        if (!found) return Finish(out, RELEASE_FAILED, text);
-        if (remedy == DeliveryRemedy::Again && !Pause(job, progress, ++retries)) {
-            return Finish(out, RELEASE_CANCELLED, NotStartedLine());
-        }
-        current = next;
+        if (!busy) return 1;
+        ShowLanes(job, progress, lanes, Lanes);
+        if (Cancelled(job, moved ? 0 : PollMs)) return Finish(out, RELEASE_CANCELLED, NotStartedLine());
     }
 }
 
@@ -318,9 +391,10 @@ void Run(ReleaseJob* job, Outcome* out)
         progress.total += Weight(job->index.parts[i]);
         if (job->index.parts[i].url[0] != 0) progress.downloadTotal += job->index.parts[i].size;
     }
-    for (DWORD i = 0; i < job->index.partCount; ++i) {
-        if (!DeliverPart(job, i, &progress, out)) return;
-    }
+    Lane lanes[Lanes] = {};
+    const int delivered = DeliverAll(job, &progress, lanes, out);
+    StopLanes(job, lanes, Lanes);
+    if (!delivered) return;
     if (Cancelled(job, 0)) {
         Finish(out, RELEASE_CANCELLED, NotStartedLine());
         return;
