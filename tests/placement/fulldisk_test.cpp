@@ -1,12 +1,14 @@
 // A full install volume: drive Q:, a private 8 MB tmpfs that a ctest fixture mounts (as root;
 // skipped otherwise). Whatever runs out of room (the copy of a host's part, the journal, the
-// record, a rewrite in place), the previous install is left byte-identical.
+// record, a rewrite in place, two parts of a release delivered side by side), the previous
+// install is left byte-identical.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "support/files.h"
 #include "support/placement_bed.h"
+#include "support/release.h"
 
 namespace {
 
@@ -133,6 +135,49 @@ TEST_F(FullDisk, ARewriteInPlaceThatRunsOutOfRoom)
     CloseHandle(held);
     EXPECT_EQ(scoped.Close(), 1);
     ExpectV1();
+}
+
+// Two parts that each fit the volume but not both: delivered side by side, both may pass their
+// free-space test and one then runs out of room while it writes. The release fails as a whole,
+// and the folder and the volume's free space are as they were.
+TEST_F(FullDisk, APartedReleaseThatFitsOnlyPartByPart)
+{
+    const ULONGLONG free = FreeBytes();
+    Manifest index;
+    for (int k = 1; k <= 2; ++k) {
+        const std::wstring n = std::to_wstring(k);
+        Release part = MakeRelease({RandomBytes(static_cast<size_t>(free * 6 / 10), 30 + k)}, false);
+        part.manifest.Set(L"0", L"Name", L"big" + n + L".bin");
+        ASSERT_TRUE(part.manifest.Write(dir_ / (L"manifest-" + n + L".ini")));
+        ASSERT_TRUE(WriteBytes(dir_ / (L"application-" + n + L".cab"), part.cabinet));
+        const std::wstring section = L"Part" + n;
+        index.Set(section, L"Manifest", L"manifest-" + n + L".ini");
+        index.Set(section, L"Package", L"application-" + n + L".cab");
+        for (const wchar_t* key : {L"Count", L"Size", L"Sha256", L"UnpackedSize"}) {
+            index.Set(section, key, part.manifest.Get(L"Package", key));
+        }
+    }
+    index.Set(L"Release", L"Format", L"qel-release-1");
+    index.Set(L"Release", L"Target", L"windows-x64");
+    index.Set(L"Release", L"Parts", L"2");
+    ASSERT_TRUE(index.Write(dir_ / L"release.ini"));
+
+    ReleaseJob* job = ReleaseStart((dir_ / L"release.ini").c_str(), L"", Folder.c_str(), L"2");
+    ASSERT_NE(job, nullptr);
+    int phase = 0;
+    int percent = 0;
+    wchar_t text[1024] = L"";
+    DWORD start = GetTickCount();
+    do {
+        Sleep(10);
+        ReleasePoll(job, &phase, &percent, text, 1024);
+    } while (phase < RELEASE_DONE && GetTickCount() - start < 60000);
+    EXPECT_EQ(ReleaseClose(job), 1);
+    EXPECT_EQ(phase, RELEASE_FAILED) << Narrow(text);
+    const std::wstring line = text;
+    EXPECT_TRUE(line == L"应用包工作磁盘的可用空间不足。" || line == L"应用包解压失败或文件清单不完整。") << Narrow(text);
+    ExpectV1();
+    EXPECT_EQ(FreeBytes(), free);
 }
 
 }  // namespace
