@@ -389,11 +389,7 @@ def main():
                           "the example installer, /S: lock, delivery (verify + extract), placing, uninstaller, entry",
                           "a plain NSIS installer embedding the same 256 files with File /r, /S", a_times, b_times, 3.0,
                           note),
-                   figure("4 parts two at a time vs one after another",
-                   "qelfetch.dll delivering the 4 parts in one process, two at a time (delivery_lanes.exe 2), as "
-                   "the release job does", "the same, one part after another (delivery_lanes.exe 1)",
-                   e_times, f_times, 1.0, note),
-            figure("the same less Wine's volume queries",
+                   figure("the same less Wine's volume queries",
                           "the example installer, /S, less its %d mount-manager round trips at the price volume_probe.exe "
                           "measured in the same pair" % queries, "the File /r installer, /S", d_times, b_times, None, note)]
 
