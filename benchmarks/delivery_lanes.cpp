@@ -32,14 +32,13 @@ int wmain(int argc, wchar_t** argv)
     const int lanes = static_cast<int>(std::wcstol(argv[1], nullptr, 10));
     const wchar_t* scratch = argv[2];
     const int parts = (argc - 3) / 2;
-    if (lanes < 1 || lanes > MaxLanes) return 2;
+    if (lanes < 1 || lanes > MaxLanes || parts > 64) return 2;
 
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     Lane lane[MaxLanes];
     DeliveryJob* ready[64] = {};
-    if (parts > 64) return 2;
     int next = 0;
     int done = 0;
     bool ok = true;
